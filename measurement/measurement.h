@@ -1,0 +1,49 @@
+// The measurement subsystem: the cycle that takes one block from the instrument
+// and analyses it, and the connection that finds the instrument on a COM port.
+#pragma once
+
+#include <string>
+
+#include "measurement/state.h"
+
+// What the measurement code asks of the operator interface (the dialog, the
+// console tool, or a recording fake in tests).
+class MeasurementUi {
+public:
+    virtual ~MeasurementUi() = default;
+    // Copy every bound control into its MeasurementState field.
+    virtual void RefreshSettings() = 0;
+    // Copy the bound MeasurementState fields into the controls and repaint at once.
+    virtual void ShowValues() = 0;
+    // Dispatch at most one waiting message, without waiting; handlers may run nested.
+    virtual void PumpMessages() = 0;
+    virtual void ResetProgress() = 0;              // range 0..100, position 0
+    virtual void SetProgress(int percent) = 0;
+    virtual void MessageBox(const std::string& text) = 0;  // modal, one OK button
+    virtual int RateSelection() = 0;               // index of the rate list's selection
+    virtual void RepaintPlot() = 0;                // invalidate the plot rectangle
+};
+
+// Integer settings (and the COM device map's paths) in named sections.
+class Profile {
+public:
+    virtual ~Profile() = default;
+    virtual int ReadInt(const std::string& section, const std::string& key, int defaultValue) = 0;
+    virtual void WriteInt(const std::string& section, const std::string& key, int value) = 0;
+    virtual std::string ReadString(const std::string& section, const std::string& key,
+                                   const std::string& defaultValue) = 0;
+};
+
+// One measurement: configure, start, receive one block, stop, decode, analyse,
+// format the three result texts and repaint. Needs state.link; every failure is
+// shown through ui.MessageBox and leaves the previous results in place.
+void SingleConvert(MeasurementState& state, MeasurementUi& ui);
+
+// Tears down the current connection, opens COMn, switches the instrument to
+// 128000 baud and checks its reply. The outcome is state.portStatusText and
+// state.connected; a good handshake writes n to the profile.
+void ConnectInstrument(MeasurementState& state, MeasurementUi& ui, int comPort);
+
+// At exit: restores the saved line settings and releases the connection objects
+// in the teardown order. Safe to call with nothing connected.
+void ReleaseConnection(MeasurementState& state);

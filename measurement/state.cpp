@@ -1,0 +1,3 @@
+#include "measurement/state.h"
+
+MeasurementState measurementState;
