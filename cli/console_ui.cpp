@@ -14,7 +14,9 @@ void CConsoleUi::RefreshSettings() {
     state.thdEnabled = 1;
 }
 
-void CConsoleUi::ResetProgress() { SetProgress(0); }
+void CConsoleUi::ResetProgress() {
+    SetProgress(0);
+}
 
 void CConsoleUi::SetProgress(int percent) {
     percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
@@ -22,8 +24,8 @@ void CConsoleUi::SetProgress(int percent) {
     shown = percent;
     constexpr int kWidth = 40;
     const int filled = percent * kWidth / 100;
-    err << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
-        << percent << "%" << std::flush;
+    err << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] " << percent
+        << "%" << std::flush;
 }
 
 void CConsoleUi::EndProgress() {

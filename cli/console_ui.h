@@ -11,7 +11,7 @@
 #include "measurement/measurement.h"
 
 class CConsoleUi : public MeasurementUi {
-public:
+  public:
     CConsoleUi(MeasurementState& state, const CliOptions& options, std::ostream& err,
                bool progressBar);
 
@@ -32,7 +32,7 @@ public:
     std::vector<unsigned char> lastBlock;
     int repaints = 0;  // a cycle that completed repaints once
 
-private:
+  private:
     MeasurementState& state;
     const CliOptions& options;
     std::ostream& err;

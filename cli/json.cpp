@@ -81,11 +81,21 @@ std::string CJsonWriter::Quote(const std::string& value) {
     std::string q = "\"";
     for (unsigned char c : value) {
         switch (c) {
-            case '"': q += "\\\""; break;
-            case '\\': q += "\\\\"; break;
-            case '\n': q += "\\n"; break;
-            case '\r': q += "\\r"; break;
-            case '\t': q += "\\t"; break;
+            case '"':
+                q += "\\\"";
+                break;
+            case '\\':
+                q += "\\\\";
+                break;
+            case '\n':
+                q += "\\n";
+                break;
+            case '\r':
+                q += "\\r";
+                break;
+            case '\t':
+                q += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char esc[8];

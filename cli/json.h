@@ -5,7 +5,7 @@
 #include <vector>
 
 class CJsonWriter {
-public:
+  public:
     void BeginObject(const char* key = nullptr);
     void EndObject();
     void BeginArray(const char* key = nullptr);
@@ -20,7 +20,7 @@ public:
 
     static std::string Quote(const std::string& value);
 
-private:
+  private:
     void Key(const char* key);
     std::string out;
     std::vector<bool> first;  // per open container: nothing written into it yet

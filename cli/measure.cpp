@@ -96,7 +96,9 @@ Cycle Record(const MeasurementState& s, std::string started) {
     return c;
 }
 
-const char* AveragingName(int mode) { return mode == 0 ? "off" : mode == 1 ? "on" : "10"; }
+const char* AveragingName(int mode) {
+    return mode == 0 ? "off" : mode == 1 ? "on" : "10";
+}
 
 void WriteSettings(CJsonWriter& j, const Settings& s) {
     j.Integer("sample_rate", s.rate);
@@ -215,13 +217,15 @@ struct Run {
             ++index;
             const std::string where = o.inputPath + ": block " + std::to_string(index) + ": ";
             if (o.rateGiven && o.rateIndex != b.rateIndex) {
-                return Fail(kExitBadArguments, where + "recorded at " +
-                                                   std::to_string(SampleRateTable[b.rateIndex].rate) +
-                                                   " s/s, not the --rate given");
+                return Fail(kExitBadArguments,
+                            where + "recorded at " +
+                                std::to_string(SampleRateTable[b.rateIndex].rate) +
+                                " s/s, not the --rate given");
             }
             if (o.countGiven && o.countIndex != b.countIndex) {
                 return Fail(kExitBadArguments,
-                            where + "holds " + std::to_string(SampleCountTable[b.countIndex].count) +
+                            where + "holds " +
+                                std::to_string(SampleCountTable[b.countIndex].count) +
                                 " samples, not the --samples given");
             }
             if (o.bitsGiven && o.resolution != b.resolution) {
@@ -364,8 +368,8 @@ struct Run {
                           : timeout ? "acquisition timeout on " + path
                                     : "the measurement did not complete on " + path;
                 if (!reason.empty()) failure += ": " + reason;
-                err << "pelkor-measure: " << failure << " (cycle " << k + 1 << " of "
-                    << o.cycles << ")\n";
+                err << "pelkor-measure: " << failure << " (cycle " << k + 1 << " of " << o.cycles
+                    << ")\n";
                 code = kExitAcquisition;
                 break;
             }
@@ -383,15 +387,17 @@ struct Run {
         if (!failure.empty()) j.String("error", failure);
         j.BeginObject("source");
         j.String("kind", sourceKind);
-        j.String(sourceKind == "input" ? "file" : sourceKind == "port" ? "port" : "device",
+        j.String(sourceKind == "input"  ? "file"
+                 : sourceKind == "port" ? "port"
+                                        : "device",
                  sourceName);
         j.EndObject();
         j.BeginObject("settings");
         Settings s = SettingsOf(*state);
         if (!cycles.empty()) s = cycles.front().settings;
         WriteSettings(j, s);
-        j.Integer("count", o.source == CliSource::kInput ? static_cast<long long>(cycles.size())
-                                                         : o.cycles);
+        j.Integer("count",
+                  o.source == CliSource::kInput ? static_cast<long long>(cycles.size()) : o.cycles);
         j.Integer("interval_ms", o.intervalMs);
         j.EndObject();
         j.BeginArray("cycles");

@@ -17,7 +17,9 @@ namespace {
 constexpr const char* kMagic = "pelkor-raw";
 constexpr size_t kMaxHeader = 256;
 
-const char* AveragingName(int mode) { return mode == 0 ? "off" : mode == 1 ? "on" : "10"; }
+const char* AveragingName(int mode) {
+    return mode == 0 ? "off" : mode == 1 ? "on" : "10";
+}
 
 bool ParseInt(const std::string& text, long long* value) {
     if (text.empty()) return false;
@@ -55,7 +57,8 @@ bool ParseHeader(const std::string& line, RawBlock* block, long long* bytes, std
     }
     block->countIndex = -1;
     for (int k = 0; k < kSampleCountCount; ++k) {
-        if (ParseInt(fields["samples"], &n) && n == SampleCountTable[k].count) block->countIndex = k;
+        if (ParseInt(fields["samples"], &n) && n == SampleCountTable[k].count)
+            block->countIndex = k;
     }
     if (block->countIndex < 0) {
         return (*why = "samples '" + fields["samples"] + "' is not one of " + AllowedCounts(),
@@ -110,8 +113,8 @@ bool ParseBlocks(const std::string& data, InputFile* file, std::string* error) {
         at = eol + 1;
         const size_t left = data.size() - at;
         if (static_cast<long long>(left) < bytes) {
-            *error = where + "truncated: " + std::to_string(left) + " of " +
-                     std::to_string(bytes) + " bytes";
+            *error = where + "truncated: " + std::to_string(left) + " of " + std::to_string(bytes) +
+                     " bytes";
             return false;
         }
         block.bytes.assign(data.begin() + static_cast<long>(at),
@@ -147,8 +150,8 @@ bool ParseVolts(const std::string& data, InputFile* file, std::string* error) {
         const auto r = std::from_chars(text.data(), end, v);
         if (r.ec != std::errc() || r.ptr != end || !std::isfinite(v)) {
             const std::string shown = text.size() > 40 ? text.substr(0, 40) + "..." : text;
-            *error = "line " + std::to_string(number) + ": '" + shown +
-                     "' is not a number of volts";
+            *error =
+                "line " + std::to_string(number) + ": '" + shown + "' is not a number of volts";
             return false;
         }
         file->voltValues.push_back(v);
