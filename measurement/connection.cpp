@@ -103,17 +103,3 @@ void ConnectInstrument(MeasurementState& state, MeasurementUi& ui, int comPort) 
     state.connected = 1;
     Drain(link);
 }
-
-void ReleaseConnection(MeasurementState& state) {
-    state.connected = 0;
-    // Settings first, so the device is left at the line settings it had.
-    if (state.lineSettings != nullptr) {
-        state.lineSettings->Restore();
-        delete state.lineSettings;
-        state.lineSettings = nullptr;
-    }
-    delete state.link;
-    state.link = nullptr;
-    delete state.port;
-    state.port = nullptr;
-}

@@ -48,8 +48,16 @@ int ReadLink(MeasurementState& state, unsigned char* buffer, int count, int time
     return state.link != nullptr ? state.link->Read(buffer, count, timeoutMs) : kNoLink;
 }
 
+// Bytes waiting, or a negative code once the device is gone. A port whose device
+// vanished may go on reporting an empty queue; its stored error tells the truth.
 int WaitingBytes(MeasurementState& state) {
-    return state.link != nullptr ? state.link->RxCount() : kNoLink;
+    if (state.link == nullptr) return kNoLink;
+    const int waiting = state.link->RxCount();
+    if (waiting == 0 && state.link->port != nullptr &&
+        state.link->port->GetError() == CL_ERR_DEVICE) {
+        return CL_ERR_DEVICE;
+    }
+    return waiting;
 }
 
 enum class DrainMode { PauseFirst, PumpFirst, Plain };

@@ -267,7 +267,13 @@ TEST_F(CycleTest, ChannelsGetTheirPrefixAndChannelBytes) {
     }
 }
 
-enum class Loss { RxCountDuringReception, ReadDuringReception, BeforeConfiguration, LinkRemoved };
+enum class Loss {
+    RxCountDuringReception,
+    ReadDuringReception,
+    StoredDeviceError,
+    BeforeConfiguration,
+    LinkRemoved
+};
 
 struct LossCase {
     const char* name;
@@ -285,6 +291,8 @@ TEST_P(CycleLostDeviceTest, StopsAndKeepsThePreviousResults) {
         OnInstrumentByte(*port, byte);
         if (byte != '8' || !streaming) return;
         if (c.loss == Loss::RxCountDuringReception) port->rxCountResult = CL_ERR_DEVICE;
+        // The port reports an empty queue, and the reason in its stored error.
+        if (c.loss == Loss::StoredDeviceError) port->errorCode = CL_ERR_DEVICE;
         if (c.loss == Loss::ReadDuringReception) {
             port->rxCountResult = 100;  // a count the device can no longer deliver
             port->idleResult = CL_ERR_DEVICE;
@@ -308,13 +316,14 @@ TEST_P(CycleLostDeviceTest, StopsAndKeepsThePreviousResults) {
     EXPECT_LT(ui.pumpCount, 100);  // it gave up at once rather than polling on
 }
 
-INSTANTIATE_TEST_SUITE_P(Losses, CycleLostDeviceTest,
-                         ::testing::Values(LossCase{"RxCount", Loss::RxCountDuringReception,
-                                                    "i1GQS88"},
-                                           LossCase{"Read", Loss::ReadDuringReception, "i1GQS88"},
-                                           LossCase{"FirstDrain", Loss::BeforeConfiguration, ""},
-                                           LossCase{"LinkRemoved", Loss::LinkRemoved, ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Losses, CycleLostDeviceTest,
+    ::testing::Values(LossCase{"RxCount", Loss::RxCountDuringReception, "i1GQS88"},
+                      LossCase{"Read", Loss::ReadDuringReception, "i1GQS88"},
+                      LossCase{"StoredError", Loss::StoredDeviceError, "i1GQS88"},
+                      LossCase{"FirstDrain", Loss::BeforeConfiguration, ""},
+                      LossCase{"LinkRemoved", Loss::LinkRemoved, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CycleTest, ANestedHandlerThatReplacesTheLinkIsFollowed) {
     ui.Select(6, 0);

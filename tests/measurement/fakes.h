@@ -153,6 +153,9 @@ class FakeClock : public CClock {
 class ScriptedPort : public CComPort {
   public:
     ScriptedPort() = default;
+    ~ScriptedPort() override {
+        if (onDestroy) onDestroy();
+    }
 
     // Queues bytes to arrive at once, or when the clock reaches atMs.
     void Deliver(const std::vector<unsigned char>& bytes, std::uint64_t atMs = 0) {
@@ -260,6 +263,7 @@ class ScriptedPort : public CComPort {
     std::vector<int> bauds;                    // every speed applied, in order
     std::vector<std::vector<int>> queueCalls;  // SetQueues arguments
     std::function<void(unsigned char)> onWrite;
+    std::function<void()> onDestroy;
     int readCalls = 0;
     int rxSize = 4096;
 
