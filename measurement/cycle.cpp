@@ -227,6 +227,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
 
     WriteByte(state, kStartStopByte);
     if (!Drain(state, ui, DrainMode::PumpFirst)) return ReportConnectionLost(ui);
+    ui.BlockReceived(buffer.block, std::min(received, expected));
 
     // Decoding with N and resolution as they stand now: a nested handler may have
     // changed them, and the block is zeroed beyond what arrived.

@@ -180,6 +180,7 @@ TEST_F(CycleTest, AppendsABlockThatArrivesInSeveralReads) {
     for (int j = 0; j < 128; ++j) {
         ASSERT_NEAR(state->samples[j], ScaleToInput(2 * j * kVoltsPerCount8), 1e-12) << j;
     }
+    EXPECT_EQ(ui.block, block);
     // 50 and 100 of 128 bytes, truncated; the last byte brings 100.
     const std::vector<int>& p = ui.progress;
     ASSERT_FALSE(p.empty());
@@ -200,6 +201,7 @@ TEST_F(CycleTest, SurplusBeyondTheBlockIsIgnoredAndOverflowIsReportedOnce) {
     SingleConvert(*state, ui);
 
     EXPECT_EQ(ui.messages, std::vector<std::string>{"Array overflow error."});
+    EXPECT_EQ(ui.block.size(), 16384u);  // the block without the surplus
     EXPECT_EQ(ui.progress.back(), 100);
     EXPECT_EQ(ui.repaintCount, 1);
     // Samples come from the first 2N bytes only.

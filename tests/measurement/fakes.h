@@ -82,6 +82,10 @@ class RecordingUi : public MeasurementUi {
         ++repaintCount;
         calls.push_back("RepaintPlot");
     }
+    void BlockReceived(const unsigned char* bytes, int count) override {
+        block.assign(bytes, bytes + count);
+        calls.push_back("BlockReceived");
+    }
 
     Controls controls;
     std::function<void(int pumpCount)> onPump;
@@ -91,6 +95,7 @@ class RecordingUi : public MeasurementUi {
     std::vector<std::string> messages;     // texts of the message boxes, in order
     std::vector<std::string> shownStatus;  // portStatusText at each ShowValues
     std::vector<int> progress;             // positions since the last ResetProgress
+    std::vector<unsigned char> block;      // the last block handed to BlockReceived
     int pumpCount = 0;
     int refreshCount = 0;
     int repaintCount = 0;
