@@ -1,10 +1,7 @@
 // On Windows the platform's port is the Win32 one.
-#include <new>
-
 #include "comlink/factory.h"
-#include "comlink/port.h"
 #include "comlink/win32_port.h"
 
 CComPort* CreateComPort(int portIndex, int rxQueueSize, int txQueueSize) {
-    return new (std::nothrow) CWin32Port(portIndex, rxQueueSize, txQueueSize, 0);
+    return new CWin32Port(portIndex, rxQueueSize, txQueueSize, 0);
 }

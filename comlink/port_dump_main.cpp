@@ -22,10 +22,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::unique_ptr<CComPort> port(CreateComPort(static_cast<int>(n) - 1, 4096, 2048));
-    if (!port) {
-        std::fprintf(stderr, "comlink-dump: out of memory\n");
-        return 1;
-    }
     if (int e = port->GetError(); e != 0) {
         std::fprintf(stderr, "comlink-dump: COM%ld: error %d: %s\n", n, e,
                      port->osErrorText.empty() ? "no further detail" : port->osErrorText.c_str());
