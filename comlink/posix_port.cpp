@@ -180,6 +180,10 @@ int CPosixPort::Close() {
     Purge(1, 0);
     SetModemLine(TIOCM_DTR, false);
     SetModemLine(TIOCM_RTS, false);
+    // The exclusive flag outlives the descriptor on a tty that stays alive (a
+    // pseudo-terminal whose master is open): without this, the next program to
+    // open the device would be refused as busy.
+    Retry([&] { return os->ioctl(fd, TIOCNXCL, nullptr); });
     // Linux releases the descriptor even when close fails, so it is never retried.
     const int r = os->close(fd);
     const int err = errno;
@@ -327,6 +331,9 @@ void CPosixPort::Fill() {
 
 int CPosixPort::Idle() {
     if (hungUp) {
+        // The code ends the caller's wait; the pause keeps a caller that waits again
+        // regardless from spinning on a dead device.
+        ClockSleepMs(1);
         errorCode = CL_ERR_DEVICE;
         return CL_ERR_DEVICE;
     }
