@@ -36,6 +36,8 @@ constexpr int kBaudTolerancePercent = 3;
 // every byte received.
 constexpr std::uint32_t kDefaultQueueSize = 4096;
 
+constexpr std::size_t kMaxDiscardPerCall = 65536;
+
 // Calls the OS again after EINTR; a bounded number of times, so a signal storm
 // cannot hang the caller.
 template <class Call>
@@ -286,6 +288,8 @@ void CPosixPort::Fill() {
     if (fd < 0 || hungUp || rxQueue.empty()) return;
     GatherLineCounters();
     unsigned char discard[512];
+    // A far end that writes as fast as it is read must not keep one call here for ever.
+    std::size_t discarded = 0;
     for (;;) {
         const std::size_t size = rxQueue.size();
         const std::size_t room = size - rxCount;
@@ -303,6 +307,8 @@ void CPosixPort::Fill() {
             } else {
                 // The queue is full: like the Windows driver, drop what does not fit.
                 pendingErrors |= PORT_ERR_RXOVER;
+                discarded += static_cast<std::size_t>(r);
+                if (discarded >= kMaxDiscardPerCall) return;
             }
             if (static_cast<std::size_t>(r) < want) return;
             continue;
