@@ -290,8 +290,12 @@ PtyHost::~PtyHost() {
 
 bool PtyHost::Start(std::string* error) {
     Impl& d = *impl_;
-    if (d.thread.joinable() || d.master >= 0 || d.hungUp) {
+    if (d.thread.joinable() || d.master >= 0) {
         *error = "the instrument is already started";
+        return false;
+    }
+    if (d.hungUp) {
+        *error = "the instrument has hung up; make a new one";
         return false;
     }
     int master = -1;
