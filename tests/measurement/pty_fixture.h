@@ -56,8 +56,9 @@ class PtyTest : public ::testing::Test {
     // reply must come within 50 ms; on a loaded machine the instrument's thread
     // may miss that once, so this setup step tries again.
     void Connect(int com = kCom) {
-        for (int attempt = 0; attempt < 3 && state->connected == 0; ++attempt) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
             ConnectInstrument(*state, ui, com);
+            if (state->connected == 1) break;
         }
         ASSERT_EQ(state->portStatusText, "COM" + std::to_string(com) + ":Ready");
         ASSERT_EQ(state->connected, 1);
