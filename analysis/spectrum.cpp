@@ -3,7 +3,6 @@
 
 #include "analysis/analysis.h"
 #include "analysis/fft.h"
-#include "analysis/window.h"
 
 namespace {
 
@@ -40,9 +39,7 @@ void ClearAverages(int n) {
 
 void ComputePower(const double* samples, int n) {
     const double h = (1.0 / n) * 2.0 / n;
-    std::memcpy(fftReal, samples, sizeof(double) * n);
-    std::memset(fftImag, 0, sizeof(double) * n);
-    ForwardFft(fftReal, fftImag, n);
+    ForwardFftOfReal(samples, fftReal, fftImag, n);
     const int size = n / 2 + 1;
     for (int k = 0; k < size; ++k)
         powerSpectrum[k] = (fftReal[k] * fftReal[k] + fftImag[k] * fftImag[k]) * h;
@@ -133,5 +130,4 @@ void ResetAnalysisState() {
     std::memset(powerSpectrum, 0, sizeof powerSpectrum);
     std::memset(levels, 0, sizeof levels);
     powerSize = 0;
-    ResetWindowTable();
 }
