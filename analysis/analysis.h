@@ -30,14 +30,15 @@ void ComputeSpectrum(const double* samples, double* spectrum, int n, int averagi
 const double* LastPowerSpectrum();
 int LastPowerSpectrumSize();
 
-// From state.spectrum and state.sampleCount (N): the fundamental (the highest
-// level in entries 4..N/2) into fundamentalBin/Level and thdLevels[0]; then five
-// further peaks, each the highest level above -179.0 in fundamentalBin+10..N/2-1
-// of the search copy state.searchSpectrum, which is blanked to -150.0 over
-// peak-N/100..peak+N/100-1 (clipped at 0) after each search. A search that finds
-// nothing gives harmonicBins[p] = 1, thdLevels[p+1] = -179.0 and leaves
-// harmonicLevels[p] as it was. With an N that is not a power of two from 1 to
-// 8192 it does nothing.
+// From state.spectrum and state.sampleCount (N): the fundamental, the highest
+// level in entries 4..N/2, into fundamentalBin/Level and thdLevels[0]; then five
+// further peaks into harmonicBins/Levels and thdLevels[1..5], each the highest
+// level above -179.0 in entries fundamentalBin+10..N/2-1 of the search copy
+// state.searchSpectrum (spectrum[0..N/2-1]), which after each search is blanked
+// to -150.0 over peak-N/100..peak+N/100-1, clipped at entry 0. Ties go to the
+// lowest entry. A search that finds nothing gives harmonicBins[p] = 1 and
+// thdLevels[p+1] = -179.0 and leaves harmonicLevels[p] as it was. With an N that
+// is not a power of two from 1 to 8192 it does nothing.
 void FindPeaks(MeasurementState& state);
 
 // THD in percent: 100 * sqrt(a1^2 + ... + a5^2) / a0, where ai = 10^(thdLevels[i]/20).

@@ -5,6 +5,15 @@
 
 #include "measurement/state.h"
 
+// Where the toolchain can pick a function version by CPU at load time, the
+// butterflies also come in an AVX2 build. There is no contraction into fused
+// multiply-adds (see CMakeLists.txt), so both give the same bits.
+#ifdef PELKOR_HAVE_TARGET_CLONES
+#define PELKOR_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define PELKOR_WIDE_VECTORS
+#endif
+
 namespace {
 
 // What the transform of one length needs besides the data: the bit reversal as
@@ -104,7 +113,7 @@ inline void TwoStages(double* __restrict r0, double* __restrict r1, double* __re
 // The butterflies of all stages. Within a stage they are independent, so they
 // may run group by group over contiguous entries instead of twiddle by twiddle;
 // the first two stages run together on each run of four entries.
-__attribute__((target_clones("avx2", "default"))) void Butterflies(double* re, double* im, int n) {
+PELKOR_WIDE_VECTORS void Butterflies(double* re, double* im, int n) {
     int stage = 1;
     if (planStages >= 2) {
         const double u0Re = twiddleRe[0], u0Im = twiddleIm[0];  // stage 1

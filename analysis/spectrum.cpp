@@ -57,11 +57,13 @@ void Finish(double* spectrum, int size) {
 void ComputeLevels(double* spectrum, int n, int averagingMode) {
     const int size = n / 2 + 1;
     ++averageCount;
+    // The amplitudes first, in a loop of their own that vectorises; the log10
+    // calls keep the next loop scalar.
     for (int i = 0; i < size; ++i) {
-        double a = std::sqrt(powerSpectrum[i]);
-        if (a < kAmplitudeFloor) a = kAmplitudeFloor;
-        levels[i] = 20.0 * std::log10(a);
+        const double a = std::sqrt(powerSpectrum[i]);
+        levels[i] = a < kAmplitudeFloor ? kAmplitudeFloor : a;
     }
+    for (int i = 0; i < size; ++i) levels[i] = 20.0 * std::log10(levels[i]);
 
     switch (averagingMode) {
         case 0:
