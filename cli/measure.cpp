@@ -62,7 +62,7 @@ std::string Now() {
     const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
     std::tm tm{};
     gmtime_r(&secs, &tm);
-    char text[40];
+    char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
                   static_cast<int>(ms));
@@ -164,11 +164,11 @@ struct Run {
     std::ostream& err;
     bool progressBar;
     std::unique_ptr<MeasurementState> state = std::make_unique<MeasurementState>();
-    std::vector<Cycle> cycles;
-    std::vector<RawBlock> blocks;
-    std::string sourceKind;
-    std::string sourceName;  // port, device or file
-    std::string failure;     // why the run stopped early
+    std::vector<Cycle> cycles{};
+    std::vector<RawBlock> blocks{};
+    std::string sourceKind{};
+    std::string sourceName{};// port, device or file
+    std::string failure{};// why the run stopped early
     bool stdoutTaken = false;
 
     int Fail(int code, const std::string& message) {
