@@ -1,0 +1,137 @@
+#include <cmath>
+#include <cstring>
+
+#include "analysis/analysis.h"
+#include "analysis/fft.h"
+#include "analysis/window.h"
+
+namespace {
+
+constexpr int kRingSlots = 20;
+constexpr double kAmplitudeFloor = 1e-14;
+constexpr double kLevelOffset = 11.0;  // the fixed offset of the "dBm" scale
+constexpr double kLevelFloor = -179.9;
+
+double fftReal[kBufferSize];
+double fftImag[kBufferSize];
+
+double powerSpectrum[kBufferSize];
+int powerSize = 0;
+
+// Level in dB of each entry of the current call, before averaging and offset.
+double levels[kBufferSize];
+
+// Calls since the last clear; in mode "10" also the ring position, 1..20.
+int averageCount = 0;
+double levelSums[kBufferSize];
+// Slot-major, so the per-entry sum over slots runs over contiguous entries;
+// each entry still adds its slots in slot order.
+double levelHistory[kRingSlots][kBufferSize];
+// Which ring slots a mode "10" call has written since the last clear.
+bool slotFilled[kRingSlots];
+
+void ClearAverages(int n) {
+    const int rows = (n >= 0 && n < kBufferSize) ? n + 1 : kBufferSize;
+    std::memset(levelSums, 0, sizeof(double) * rows);
+    for (auto& slot : levelHistory) std::memset(slot, 0, sizeof(double) * rows);
+    for (bool& filled : slotFilled) filled = false;
+    averageCount = 0;
+}
+
+void ComputePower(const double* samples, int n) {
+    const double h = (1.0 / n) * 2.0 / n;
+    std::memcpy(fftReal, samples, sizeof(double) * n);
+    std::memset(fftImag, 0, sizeof(double) * n);
+    ForwardFft(fftReal, fftImag, n);
+    const int size = n / 2 + 1;
+    for (int k = 0; k < size; ++k)
+        powerSpectrum[k] = (fftReal[k] * fftReal[k] + fftImag[k] * fftImag[k]) * h;
+    powerSize = size;
+}
+
+void Finish(double* spectrum, int size) {
+    for (int i = 0; i < size; ++i) {
+        double v = spectrum[i] + kLevelOffset;
+        if (v < kLevelFloor) v = kLevelFloor;
+        spectrum[i] = v;
+    }
+}
+
+void ComputeLevels(double* spectrum, int n, int averagingMode) {
+    const int size = n / 2 + 1;
+    ++averageCount;
+    for (int i = 0; i < size; ++i) {
+        double a = std::sqrt(powerSpectrum[i]);
+        if (a < kAmplitudeFloor) a = kAmplitudeFloor;
+        levels[i] = 20.0 * std::log10(a);
+    }
+
+    switch (averagingMode) {
+        case 0:
+            std::memcpy(spectrum, levels, sizeof(double) * size);
+            break;
+        case 1: {
+            const double count = averageCount;
+            for (int i = 0; i < size; ++i) {
+                levelSums[i] = levelSums[i] + levels[i];
+                spectrum[i] = levelSums[i] / count;
+            }
+            break;
+        }
+        case 2: {
+            if (averageCount > kRingSlots) averageCount = 1;
+            const int slot = averageCount - 1;
+            std::memcpy(levelHistory[slot], levels, sizeof(double) * size);
+            slotFilled[slot] = true;
+            // Slots not written since the last clear hold no measurement; the mean
+            // covers the filled ones only. With all 20 filled, 1.0 / 20 is 0.05.
+            int filled[kRingSlots];
+            int filledCount = 0;
+            for (int s = 0; s < kRingSlots; ++s)
+                if (slotFilled[s]) filled[filledCount++] = s;
+            const double scale = 1.0 / filledCount;
+            std::memcpy(spectrum, levelHistory[filled[0]], sizeof(double) * size);
+            for (int f = 1; f < filledCount; ++f) {
+                const double* row = levelHistory[filled[f]];
+                for (int i = 0; i < size; ++i) spectrum[i] = spectrum[i] + row[i];
+            }
+            for (int i = 0; i < size; ++i) spectrum[i] = scale * spectrum[i];
+            break;
+        }
+        default:
+            std::memcpy(spectrum, powerSpectrum, sizeof(double) * size);
+            break;
+    }
+    Finish(spectrum, size);
+}
+
+}  // namespace
+
+void ComputeSpectrum(const double* samples, double* spectrum, int n, int averagingMode,
+                     bool clear) {
+    if (clear) {
+        ClearAverages(n);
+        return;
+    }
+    if (!IsTransformLength(n)) return;
+    ComputePower(samples, n);
+    ComputeLevels(spectrum, n, averagingMode);
+}
+
+const double* LastPowerSpectrum() {
+    return powerSpectrum;
+}
+
+int LastPowerSpectrumSize() {
+    return powerSize;
+}
+
+void ResetAnalysisState() {
+    ClearAverages(-1);
+    std::memset(fftReal, 0, sizeof fftReal);
+    std::memset(fftImag, 0, sizeof fftImag);
+    std::memset(powerSpectrum, 0, sizeof powerSpectrum);
+    std::memset(levels, 0, sizeof levels);
+    powerSize = 0;
+    ResetWindowTable();
+}
