@@ -24,6 +24,7 @@
 #include <QThread>
 
 #include "analysis/analysis.h"
+#include "comlink/port.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
@@ -70,6 +71,8 @@ CSpectrumDlg::CSpectrumDlg(MeasurementState& state, PlotArea& area, Profile& pro
 
     dialogFont_ = QFont(QStringLiteral("DejaVu Sans"));
     dialogFont_.setPixelSize(10);
+    // The template's font is narrower than DejaVu Sans; this keeps its texts in their boxes.
+    dialogFont_.setStretch(88);
     setFont(dialogFont_);
     plotFont_ = QFont(QStringLiteral("DejaVu Sans"));
     plotFont_.setPixelSize(12);
@@ -373,7 +376,18 @@ void CSpectrumDlg::Connect(int comPort) {
     ConnectInstrument(state_, *this, comPort);
 }
 
-void CSpectrumDlg::UpdatePortToolTip() {}
+void CSpectrumDlg::UpdatePortToolTip() {
+    // The status keeps its fixed text; which device and why it failed go here.
+    QString tip;
+    if (const CComPort* port = state_.port) {
+        tip = QString::fromStdString(port->devicePath);
+        if (port->osError != 0 && !port->osErrorText.empty()) {
+            if (!tip.isEmpty()) tip += QLatin1Char('\n');
+            tip += QString::fromStdString(port->osErrorText);
+        }
+    }
+    if (portStatus_->toolTip() != tip) portStatus_->setToolTip(tip);
+}
 
 // ---- handlers ------------------------------------------------------------
 
