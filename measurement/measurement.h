@@ -22,6 +22,9 @@ public:
     virtual void MessageBox(const std::string& text) = 0;  // modal, one OK button
     virtual int RateSelection() = 0;               // index of the rate list's selection
     virtual void RepaintPlot() = 0;                // invalidate the plot rectangle
+    // The cycle's received block, (resolution + 1) x N bytes as they came, once
+    // reception is complete; for tools that keep it. Does nothing by default.
+    virtual void BlockReceived(const unsigned char* /*block*/, int /*count*/) {}
 };
 
 // Integer settings (and the COM device map's paths) in named sections.

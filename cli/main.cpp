@@ -1,0 +1,11 @@
+// pelkor-measure: headless measurements on the same core as the dialog.
+#include <unistd.h>
+
+#include <iostream>
+
+#include "cli/measure.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return RunMeasure(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+}

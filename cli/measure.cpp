@@ -1,0 +1,492 @@
+#include "cli/measure.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "analysis/analysis.h"
+#include "analysis/metrics.h"
+#include "cli/args.h"
+#include "cli/console_ui.h"
+#include "cli/json.h"
+#include "cli/raw_block.h"
+#include "cli/replay.h"
+#include "comlink/device_map.h"
+#include "comlink/port.h"
+#include "instrument/instrument.h"
+#include "measurement/export.h"
+#include "measurement/measurement.h"
+
+#ifndef PELKOR_VERSION
+#define PELKOR_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char* kTimeoutText = "Acquisition timeout. Click OK to continue.";
+constexpr const char* kLostText = "Instrument connection lost.";
+// Any number will do for --device and --demo: the map sends it to their path.
+constexpr int kDeviceComPort = 1;
+
+struct Settings {
+    int rate = 0;
+    int count = 0;
+    int channel = 0;
+    int resolution = 0;
+    int windowMode = 0;
+    int averagingMode = 0;
+};
+
+struct Cycle {
+    Settings settings;
+    std::string started;
+    std::string finished;
+    int fundamentalBin = 0;
+    double fundamentalLevel = 0;
+    int harmonicBins[5] = {};
+    double harmonicLevels[5] = {};
+    double thdPercent = 0;
+    std::string fundamentalText, amplitudeText, thdText;
+    DistortionMetrics metrics;
+};
+
+std::string Now() {
+    using namespace std::chrono;
+    const auto t = system_clock::now();
+    const std::time_t secs = system_clock::to_time_t(t);
+    const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(ms));
+    return text;
+}
+
+Settings SettingsOf(const MeasurementState& s) {
+    return {s.sampleRate, s.sampleCount, s.channel, s.resolution, s.windowMode, s.averagingMode};
+}
+
+// The figures of the cycle that just ended; ComputeThd has turned thdLevels into
+// amplitudes, and its percentage is theirs.
+Cycle Record(const MeasurementState& s, std::string started) {
+    Cycle c;
+    c.settings = SettingsOf(s);
+    c.started = std::move(started);
+    c.finished = Now();
+    c.fundamentalBin = s.fundamentalBin;
+    c.fundamentalLevel = s.fundamentalLevel;
+    double sum = 0;
+    for (int p = 0; p < 5; ++p) {
+        c.harmonicBins[p] = s.harmonicBins[p];
+        c.harmonicLevels[p] = s.harmonicLevels[p];
+        sum += s.thdLevels[p + 1] * s.thdLevels[p + 1];
+    }
+    c.thdPercent = 100.0 * std::sqrt(sum) / s.thdLevels[0];
+    c.fundamentalText = s.fundamentalText;
+    c.amplitudeText = s.amplitudeText;
+    c.thdText = s.thdText;
+    c.metrics = ComputeDistortionMetrics(s);
+    return c;
+}
+
+const char* AveragingName(int mode) {
+    return mode == 0 ? "off" : mode == 1 ? "on" : "10";
+}
+
+void WriteSettings(CJsonWriter& j, const Settings& s) {
+    j.Integer("sample_rate", s.rate);
+    j.Integer("samples", s.count);
+    j.Integer("channel", s.channel);
+    j.Integer("bits", s.resolution == 1 ? 10 : 8);
+    j.String("window", s.windowMode == 0 ? "on" : "off");
+    j.String("averaging", AveragingName(s.averagingMode));
+}
+
+void WritePeak(CJsonWriter& j, int bin, double level, const Settings& s) {
+    j.Integer("bin", bin);
+    j.Number("frequency_hz", static_cast<double>(bin) * s.rate / s.count);
+    j.Number("level_dbm", level);
+}
+
+void WriteMetrics(CJsonWriter& j, const DistortionMetrics& m, const Settings& s) {
+    j.BeginObject("metrics");
+    j.Bool("valid", m.valid);
+    if (m.valid) {
+        j.Number("fundamental_frequency_hz", m.fundamentalFrequency);
+        j.Number("fundamental_power_v2", m.fundamentalPower);
+        j.Integer("lobe_half_width", m.lobeHalfWidth);
+        j.Number("thd_percent", m.thdPercent);
+        j.Number("thd_db", m.thdDb);
+        j.Number("thd_n_percent", m.thdnPercent);
+        j.Number("thd_n_db", m.thdnDb);
+        j.Number("sinad_db", m.sinadDb);
+        j.Number("snr_db", m.snrDb);
+        j.Number("enob_bits", m.enob);
+        j.Number("sfdr_db", m.sfdrDb);
+        j.Number("spur_frequency_hz", static_cast<double>(m.spurBin) * s.rate / s.count);
+        j.BeginArray("harmonics");
+        for (int h = 0; h < kHarmonicCount; ++h) {
+            j.BeginObject();
+            j.Integer("order", h + 2);
+            j.Integer("bin", m.harmonicBins[h]);
+            j.Number("frequency_hz", static_cast<double>(m.harmonicBins[h]) * s.rate / s.count);
+            j.Number("relative_db",
+                     10 * std::log10(std::max(m.harmonicPowers[h], kMetricsPowerFloor) /
+                                     m.fundamentalPower));
+            j.EndObject();
+        }
+        j.EndArray();
+    }
+    j.EndObject();
+}
+
+std::string MetricsLine(const DistortionMetrics& m) {
+    if (!m.valid) return "  distortion figures not available\n";
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "  THD(2..10): %.4f %% (%.2f dB)  THD+N: %.4f %% (%.2f dB)  SINAD: %.2f dB  "
+                  "SNR: %.2f dB  ENOB: %.2f  SFDR: %.2f dB\n",
+                  m.thdPercent, m.thdDb, m.thdnPercent, m.thdnDb, m.sinadDb, m.snrDb, m.enob,
+                  m.sfdrDb);
+    return text;
+}
+
+struct Run {
+    const CliOptions& o;
+    std::ostream& out;
+    std::ostream& err;
+    bool progressBar;
+    std::unique_ptr<MeasurementState> state = std::make_unique<MeasurementState>();
+    std::vector<Cycle> cycles;
+    std::vector<RawBlock> blocks;
+    std::string sourceKind;
+    std::string sourceName;  // port, device or file
+    std::string failure;     // why the run stopped early
+    bool stdoutTaken = false;
+
+    int Fail(int code, const std::string& message) {
+        err << "pelkor-measure: " << message << "\n";
+        return code;
+    }
+
+    void Report(const Cycle& c) {
+        if (stdoutTaken) return;
+        out << "Fundamental: " << c.fundamentalText << "  Amplitude: " << c.amplitudeText
+            << "  THD: " << c.thdText << "\n";
+        if (o.metrics) out << MetricsLine(c.metrics);
+        out << std::flush;
+    }
+
+    int FromInput() {
+        sourceKind = "input";
+        sourceName = o.inputPath;
+        InputFile file;
+        std::string error;
+        if (!ReadInputFile(o.inputPath, &file, &error)) return Fail(kExitBadArguments, error);
+        MeasurementState& s = *state;
+        ResetAnalysisState();
+        s.thdEnabled = 1;
+        if (file.volts) {
+            s.sampleRate = SampleRateTable[o.rateIndex].rate;
+            s.sampleCount = static_cast<int>(file.voltValues.size());
+            if (o.countGiven && SampleCountTable[o.countIndex].count != s.sampleCount) {
+                return Fail(kExitBadArguments,
+                            o.inputPath + ": " + std::to_string(s.sampleCount) +
+                                " values, but --samples " +
+                                std::to_string(SampleCountTable[o.countIndex].count));
+            }
+            s.resolution = o.resolution;
+            s.channel = o.channel;
+            s.windowMode = o.windowMode;
+            s.averagingMode = o.averagingMode;
+            const std::string started = Now();
+            AnalyseVolts(s, file.voltValues.data());
+            cycles.push_back(Record(s, started));
+            Report(cycles.back());
+            return kExitMeasured;
+        }
+        int index = 0;
+        for (const RawBlock& b : file.blocks) {
+            ++index;
+            const std::string where = o.inputPath + ": block " + std::to_string(index) + ": ";
+            if (o.rateGiven && o.rateIndex != b.rateIndex) {
+                return Fail(kExitBadArguments,
+                            where + "recorded at " +
+                                std::to_string(SampleRateTable[b.rateIndex].rate) +
+                                " s/s, not the --rate given");
+            }
+            if (o.countGiven && o.countIndex != b.countIndex) {
+                return Fail(kExitBadArguments,
+                            where + "holds " +
+                                std::to_string(SampleCountTable[b.countIndex].count) +
+                                " samples, not the --samples given");
+            }
+            if (o.bitsGiven && o.resolution != b.resolution) {
+                return Fail(kExitBadArguments, where + "recorded at " +
+                                                   (b.resolution == 1 ? "10" : "8") +
+                                                   " bits, not the --bits given");
+            }
+        }
+        for (const RawBlock& b : file.blocks) {
+            s.sampleRate = SampleRateTable[b.rateIndex].rate;
+            s.sampleCount = SampleCountTable[b.countIndex].count;
+            s.channel = b.channel;
+            s.resolution = b.resolution;
+            s.windowMode = o.windowGiven ? o.windowMode : b.windowMode;
+            s.averagingMode = o.averageGiven ? o.averagingMode : b.averagingMode;
+            const std::string started = Now();
+            AnalyseBlock(s, b.bytes.data(), static_cast<int>(b.bytes.size()));
+            cycles.push_back(Record(s, started));
+            Report(cycles.back());
+        }
+        return kExitMeasured;
+    }
+
+    bool DemoOptions(instrument::Options* io, std::string* error) {
+        bool replaced[instrument::kChannelCount] = {};
+        for (const std::string& spec : o.signals) {
+            int channel = 0;
+            instrument::ChannelSignal probe;
+            if (!instrument::ParseSignal(spec, &channel, &probe, error)) {
+                *error = "--signal " + spec + ": " + *error;
+                return false;
+            }
+            // The first component given for a channel replaces its demo signal.
+            if (!replaced[channel]) io->channels[channel] = instrument::ChannelSignal{};
+            replaced[channel] = true;
+            instrument::ParseSignal(spec, &channel, &io->channels[channel], error);
+        }
+        if (!o.fault.empty()) {
+            bool ok = false;
+            io->fault = instrument::ParseFault(o.fault, &ok);
+            if (!ok) {
+                *error = "--fault '" + o.fault +
+                         "': allowed: none, silent-after-start, short-block, extra-bytes, "
+                         "garbage, no-reply, late-reply, double-reply, wrong-reply, "
+                         "hang-up-mid-block, stall";
+                return false;
+            }
+        }
+        return true;
+    }
+
+    int FromInstrument() {
+        std::unique_ptr<instrument::PtyHost> host;
+        int comPort = o.comPort;
+        std::string device = o.devicePath;
+        std::string error;
+        if (o.source == CliSource::kDemo) {
+            instrument::Options io;
+            if (!DemoOptions(&io, &error)) return Fail(kExitBadArguments, error);
+            host = std::make_unique<instrument::PtyHost>(io);
+            if (!host->Start(&error)) {
+                return Fail(kExitNoInstrument, "the demo instrument did not start: " + error);
+            }
+            comPort = kDeviceComPort;
+            device = host->SlavePath();
+            sourceKind = "demo";
+            sourceName = device;
+        } else if (o.source == CliSource::kDevice) {
+            comPort = kDeviceComPort;
+            std::error_code ec;
+            const auto absolute = std::filesystem::absolute(device, ec);
+            if (!ec) device = absolute.string();
+            sourceKind = "device";
+            sourceName = device;
+        } else {
+            sourceKind = "port";
+            sourceName = "COM" + std::to_string(comPort);
+        }
+        if (!device.empty() && !SetComDevice(comPort, device, &error)) {
+            return Fail(kExitBadArguments, error);
+        }
+        const std::string path = ComDevicePath(comPort);
+        const int code = Measure(comPort, path);
+        ClearComDevices();
+        if (host) host->Stop();
+        return code;
+    }
+
+    int Measure(int comPort, const std::string& path) {
+        MeasurementState& s = *state;
+        s.profile = nullptr;  // a headless run changes no operator settings
+        CConsoleUi ui(s, o, err, progressBar);
+        ui.RefreshSettings();
+        ResetAnalysisState();
+        ConnectInstrument(s, ui, comPort);
+        if (s.connected != 1) {
+            std::string reason = s.port != nullptr ? s.port->osErrorText : std::string();
+            if (reason.empty()) reason = "the instrument did not answer the handshake";
+            ReleaseConnection(s);
+            return Fail(kExitNoInstrument, s.portStatusText + " (" + path + "): " + reason);
+        }
+        // As the dialog does when averaging is switched on: start from nothing.
+        ComputeSpectrum(s.samples, s.spectrum, s.sampleCount, 1, true);
+        int code = kExitMeasured;
+        for (int k = 0; k < o.cycles; ++k) {
+            if (k > 0 && o.intervalMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(o.intervalMs));
+            }
+            const std::string started = Now();
+            ui.messages.clear();
+            ui.lastBlock.clear();
+            const int repaints = ui.repaints;
+            s.busy = 1;
+            SingleConvert(s, ui);
+            s.busy = 0;
+            ui.EndProgress();
+            if (ui.repaints > repaints) {
+                cycles.push_back(Record(s, started));
+                Report(cycles.back());
+                if (!ui.lastBlock.empty()) {
+                    RawBlock b;
+                    b.rateIndex = o.rateIndex;
+                    b.countIndex = o.countIndex;
+                    b.channel = s.channel;
+                    b.resolution = s.resolution;
+                    b.windowMode = s.windowMode;
+                    b.averagingMode = s.averagingMode;
+                    b.bytes = ui.lastBlock;
+                    blocks.push_back(std::move(b));
+                }
+            }
+            bool lost = false, timeout = false;
+            for (const std::string& m : ui.messages) {
+                lost = lost || m == kLostText;
+                timeout = timeout || m == kTimeoutText;
+            }
+            if (lost || timeout || ui.repaints == repaints) {
+                std::string reason = s.port != nullptr ? s.port->osErrorText : std::string();
+                failure = lost      ? "lost device " + path
+                          : timeout ? "acquisition timeout on " + path
+                                    : "the measurement did not complete on " + path;
+                if (!reason.empty()) failure += ": " + reason;
+                err << "pelkor-measure: " << failure << " (cycle " << k + 1 << " of " << o.cycles
+                    << ")\n";
+                code = kExitAcquisition;
+                break;
+            }
+        }
+        ReleaseConnection(s);
+        return code;
+    }
+
+    std::string Json() const {
+        CJsonWriter j;
+        j.BeginObject();
+        j.String("program", "pelkor-measure");
+        j.String("version", PELKOR_VERSION);
+        j.String("status", failure.empty() ? "measured" : "failed");
+        if (!failure.empty()) j.String("error", failure);
+        j.BeginObject("source");
+        j.String("kind", sourceKind);
+        j.String(sourceKind == "input"  ? "file"
+                 : sourceKind == "port" ? "port"
+                                        : "device",
+                 sourceName);
+        j.EndObject();
+        j.BeginObject("settings");
+        Settings s = SettingsOf(*state);
+        if (!cycles.empty()) s = cycles.front().settings;
+        WriteSettings(j, s);
+        j.Integer("count",
+                  o.source == CliSource::kInput ? static_cast<long long>(cycles.size()) : o.cycles);
+        j.Integer("interval_ms", o.intervalMs);
+        j.EndObject();
+        j.BeginArray("cycles");
+        int index = 0;
+        for (const Cycle& c : cycles) {
+            j.BeginObject();
+            j.Integer("cycle", ++index);
+            j.String("started", c.started);
+            j.String("finished", c.finished);
+            if (o.source == CliSource::kInput) {
+                j.BeginObject("settings");
+                WriteSettings(j, c.settings);
+                j.EndObject();
+            }
+            j.BeginObject("fundamental");
+            WritePeak(j, c.fundamentalBin, c.fundamentalLevel, c.settings);
+            j.EndObject();
+            j.BeginArray("peaks");
+            for (int p = 0; p < 5; ++p) {
+                j.BeginObject();
+                WritePeak(j, c.harmonicBins[p], c.harmonicLevels[p], c.settings);
+                j.EndObject();
+            }
+            j.EndArray();
+            j.Number("thd_percent", c.thdPercent);
+            j.BeginObject("texts");
+            j.String("fundamental", c.fundamentalText);
+            j.String("amplitude", c.amplitudeText);
+            j.String("thd", c.thdText);
+            j.EndObject();
+            WriteMetrics(j, c.metrics, c.settings);
+            j.EndObject();
+        }
+        j.EndArray();
+        j.EndObject();
+        return j.Text();
+    }
+
+    // Standard output for "-", else a file written whole or not at all.
+    bool Emit(const std::string& path, const std::string& data, const char* what) {
+        if (path == "-") {
+            out << data << std::flush;
+            return true;
+        }
+        std::string error;
+        if (WriteFileAtomically(path, data, &error)) return true;
+        err << "pelkor-measure: " << what << ": " << error << "\n";
+        return false;
+    }
+
+    int Go() {
+        stdoutTaken = o.jsonPath == "-" || o.csvPath == "-";
+        const int code = o.source == CliSource::kInput ? FromInput() : FromInstrument();
+        if (code != kExitMeasured && code != kExitAcquisition) return code;
+        bool written = true;
+        if (!o.jsonPath.empty()) written = Emit(o.jsonPath, Json(), "--json") && written;
+        if (!cycles.empty()) {
+            if (!o.csvPath.empty()) {
+                written = Emit(o.csvPath, FormatSpectrumCsv(*state), "--csv") && written;
+            }
+            if (!o.rawPath.empty()) {
+                std::string data;
+                for (const RawBlock& b : blocks) data += FormatRawBlock(b);
+                written = Emit(o.rawPath, data, "--save-raw") && written;
+            }
+        }
+        if (code != kExitMeasured) return code;
+        return written ? kExitMeasured : kExitOutputFailed;
+    }
+};
+
+}  // namespace
+
+int RunMeasure(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               bool progressBar) {
+    CliOptions options;
+    std::string error;
+    if (!ParseArguments(args, &options, &error)) {
+        err << "pelkor-measure: " << error << "\n";
+        return kExitBadArguments;
+    }
+    if (options.help) {
+        out << UsageText();
+        return kExitMeasured;
+    }
+    if (options.version) {
+        out << "pelkor-measure " << PELKOR_VERSION << "\n";
+        return kExitMeasured;
+    }
+    Run run{options, out, err, progressBar};
+    return run.Go();
+}

@@ -1,0 +1,223 @@
+// The stand-in instrument: the protocol and signal model of the data-acquisition
+// device, and a host that runs it on a pseudo-terminal so the program (and the
+// tests) can talk to it as to a serial device.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace instrument {
+
+constexpr int kChannelCount = 7;
+constexpr int kInitialSpeed = 38400;  // the instrument's speed after power-up
+constexpr int kFastSpeed = 128000;    // its speed after the speed change byte '9'
+// 128000 baud with 8N1 framing: 10 bit times per byte.
+constexpr double kLineBytesPerSecond = kFastSpeed / 10.0;
+// A UART samples mid-bit and tolerates a couple of percent of speed error.
+constexpr double kSpeedTolerance = 0.02;
+// A late handshake reply comes well after the 50 ms within which the program
+// looks for it, with room for a loaded machine.
+constexpr double kLateReplyDelay = 0.5;
+constexpr int kGarbageBurst = 3;  // bytes of line noise per burst
+
+struct Tone {
+    double frequency;    // Hz
+    double amplitude;    // volts peak
+    double phase = 0.0;  // radians
+};
+
+// What one input channel sees: DC plus sines plus Gaussian noise, in volts.
+struct ChannelSignal {
+    double dc = 0.0;
+    std::vector<Tone> tones;
+    double noiseRms = 0.0;
+};
+
+enum class Fault {
+    None,
+    SilentAfterStart,  // '8' starts nothing
+    ShortBlock,        // the stream stops by itself after faultSamples samples
+    ExtraBytes,        // faultSamples more samples follow the stop byte
+    Garbage,           // line noise after '9' and 'S', random bytes in place of samples
+    NoReply,           // 'P' gets no answer
+    LateReply,         // 'Q' comes kLateReplyDelay after 'P'
+    DoubleReply,       // 'P' gets "QQ"
+    WrongReply,        // 'P' gets 'R'
+    HangUpMidBlock,    // the device vanishes after faultSamples samples
+    Stall,             // after faultSamples samples it hangs: silent, deaf to all but '9'
+};
+
+struct Options {
+    ChannelSignal channels[kChannelCount];  // default: DefaultDemoSignal() on every channel
+    Fault fault = Fault::None;
+    int faultSamples = 64;  // ShortBlock / ExtraBytes / HangUpMidBlock / Stall: after this many
+    bool paced = true;      // false: as fast as the line allows, for fast tests
+    unsigned seed = 1;      // noise and garbage
+    std::string logPath;    // every byte with its time and speed, empty = no log
+    Options();
+};
+
+// A fundamental with a few harmonics and a little noise, well inside the
+// Nyquist limit of the default 1800 samples/s.
+ChannelSignal DefaultDemoSignal();
+
+// Fault names as the command line spells them: "none", "silent-after-start",
+// "short-block", "extra-bytes", "garbage", "no-reply", "late-reply",
+// "double-reply", "wrong-reply", "hang-up-mid-block", "stall". Case, '-' and
+// '_' are not significant. Unknown names give Fault::None and *ok false.
+Fault ParseFault(const std::string& name, bool* ok);
+const char* FaultName(Fault fault);
+
+// Parses one signal component and adds it to *into: "CH:sine:FREQ:AMP[:PHASE]"
+// adds a tone, "CH:dc:VOLTS" sets the DC level, "CH:noise:RMS" the noise.
+// CH is 0..6. On failure returns false with a message naming the bad value
+// and leaves *into unchanged.
+bool ParseSignal(const std::string& spec, int* channel, ChannelSignal* into, std::string* error);
+
+// Noise-free value of a channel's signal at time t (seconds), in volts.
+double SignalValue(const ChannelSignal& signal, double t);
+
+// Quantises an input voltage as the instrument does: clipped to +-5 V, then
+// counts = round((v/2 + 2.5) x 255/5) at 8 bits (resolution 0) or x 1023/5 at
+// 10 bits (resolution 1).
+int Quantise(double volts, int resolution);
+
+// How the instrument took one received byte.
+enum class ByteUse {
+    SpeedChange,        // '9', at any speed
+    Handshake,          // 'P'
+    Channel,            // '0'..'6'
+    Rate,               // 'A'..'M'
+    Resolution,         // 'Q', 'R'
+    ConfigEnd,          // 'S'
+    Start,              // '8' while no acquisition is open
+    Stop,               // '8' while an acquisition is open
+    Prefix,             // any other byte: the prefix that may precede a channel byte
+    BeforeSpeedChange,  // ignored: only '9' means anything at the power-up speed
+    WrongSpeed,         // ignored: not at 128000 baud, a UART would see garbage
+    Stalled,            // ignored: the instrument hangs (Fault::Stall)
+};
+const char* ByteUseName(ByteUse use);
+
+// A byte the instrument sends, with the time (seconds, the caller's clock) at
+// which it leaves.
+struct Emission {
+    unsigned char byte;
+    double time;
+};
+
+// The instrument's protocol and signal model, free of any I/O. The caller
+// hands in each received byte with the line speed at which it was read and
+// the current time, and takes out the bytes that are due.
+//
+// Protocol: the instrument starts at 38400 baud and only understands the
+// speed change '9' there. '9' is taken at any speed (a pseudo-terminal shows
+// the speed when the byte is read, and the program switches right after
+// writing it); it switches to 128000 and also resets the instrument (ends any
+// acquisition and a stall). Every later byte must arrive at 128000 +-2 %, or it
+// is ignored. 'P' is answered with 'Q'. Prefix, channel, rate and resolution
+// bytes and 'S' configure the next acquisition. '8' opens an acquisition:
+// samples of the configured channel stream (1 byte at 8 bits, 2 bytes high
+// byte first at 10 bits) until the next '8' closes it. Paced, sample j leaves
+// at t0 + (j+1)/rate and no byte leaves sooner than 1/12800 s after the last;
+// unpaced, every stream byte is due at once.
+class Model {
+  public:
+    explicit Model(const Options& options);
+
+    ByteUse Receive(unsigned char byte, int speed, double now);
+    // Moves the bytes due by `now`, at most `limit`, to *out in order; returns how many.
+    std::size_t Take(double now, std::size_t limit, std::vector<Emission>* out);
+    // Time at which the next byte is due; a time <= now means at once, +infinity
+    // means nothing is scheduled.
+    double NextDue() const;
+    // The device should vanish now (Fault::HangUpMidBlock reached its sample).
+    bool HangUpDue() const { return hangUpDue_; }
+    // Takes effect from the next received byte.
+    void SetFault(Fault fault) { pendingFault_ = fault; }
+
+    bool AtFastSpeed() const { return fastSpeed_; }
+    bool AcquisitionOpen() const { return acquisitionOpen_; }
+    bool StallActive() const { return stalled_; }
+    int Channel() const { return channel_; }
+    int Rate() const { return rate_; }
+    int ResolutionIndex() const { return resolution_; }
+    long SamplesSent() const { return stream_.sent; }
+
+  private:
+    struct Stream {
+        bool flowing = false;
+        bool garbage = false;
+        int channel = 0;
+        int rate = 0;
+        int resolution = 0;
+        double t0 = 0.0;
+        long sent = 0;        // samples fully handed out
+        long limit = -1;      // stop after this many samples, -1 = until the stop byte
+        int pendingLow = -1;  // low byte of a 10-bit sample still to send
+    };
+    enum class LimitAction { Stop, Stall, HangUp };
+
+    void Queue(unsigned char byte, double time);
+    void QueueGarbage(double now);
+    void StartStream(double now);
+    double StreamByteTime() const;
+    unsigned char NextStreamByte();
+    void ReachedLimit();
+
+    ChannelSignal channels_[kChannelCount];
+    Fault fault_;
+    Fault pendingFault_;
+    int faultSamples_;
+    bool paced_;
+    std::mt19937 rng_;
+    std::normal_distribution<double> noise_{0.0, 1.0};
+
+    bool fastSpeed_ = false;
+    bool acquisitionOpen_ = false;
+    bool stalled_ = false;
+    bool hangUpDue_ = false;
+    int channel_ = 1;
+    int rate_ = 1800;
+    int resolution_ = 0;
+    Stream stream_;
+    LimitAction limitAction_ = LimitAction::Stop;
+    std::deque<Emission> queue_;  // replies and noise, ordered by time
+    double lastSent_ = -1e300;
+};
+
+// Runs a Model on a pseudo-terminal pair on a thread of its own. The program
+// opens SlavePath() (or the symlink made by Link) as its serial device; the
+// host reads the speed that the program set on its side for every byte.
+class PtyHost {
+  public:
+    explicit PtyHost(Options options);
+    ~PtyHost();  // stops the thread, closes the pty, removes the symlink
+    PtyHost(const PtyHost&) = delete;
+    PtyHost& operator=(const PtyHost&) = delete;
+
+    // Opens the pty pair and the log, starts the model thread. False with a
+    // message on failure.
+    bool Start(std::string* error);
+    void Stop();
+    std::string SlavePath() const;  // e.g. /dev/pts/7: what the program opens
+    // Points the symlink linkPath at the slave, replacing an older symlink
+    // atomically; refuses to replace anything that is not a symlink.
+    bool Link(const std::string& linkPath, std::string* error);
+    std::vector<unsigned char> ReceivedBytes() const;  // every byte read, in order
+    std::vector<int> ReceivedSpeeds() const;           // the line speed of each of them
+    void ClearReceived();
+    void SetFault(Fault fault);  // takes effect from the next command
+    void HangUp();               // closes the master side now (device gone)
+    bool HungUp() const;         // by HangUp or by Fault::HangUpMidBlock
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace instrument

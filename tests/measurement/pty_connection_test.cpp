@@ -1,0 +1,167 @@
+// Connecting to the stand-in instrument over a pseudo-terminal: the handshake,
+// its failures, and what each leaves behind.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comlink/device_map.h"
+#include "comlink/factory.h"
+#include "comlink/link.h"
+#include "measurement/measurement.h"
+#include "tests/measurement/pty_fixture.h"
+
+namespace {
+
+using ptytest::kCom;
+using ptytest::PtyTest;
+using ptytest::QuietOptions;
+
+TEST_F(PtyTest, GoodHandshakeMakesTheConnectionReadyAndRemembersThePort) {
+    StartInstrument(kCom, QuietOptions());
+    profile.ints[{kProfileSection, kKeyComPort}] = 3;
+
+    ConnectInstrument(*state, ui, kCom);
+
+    EXPECT_EQ(state->connected, 1);
+    EXPECT_EQ(ui.shownStatus, (std::vector<std::string>{"COM5:", "COM5:Ready"}));
+    EXPECT_EQ(profile.writes, std::vector<std::string>{"MyOrvanelAp/OrvanelComPort=5"});
+    ASSERT_NE(state->port, nullptr);
+    ASSERT_NE(state->link, nullptr);
+    ASSERT_NE(state->lineSettings, nullptr);
+    // '9' switches the instrument; 'P' must already go at 128000 baud.
+    EXPECT_EQ(ptytest::Text(hosts.at(kCom)->ReceivedBytes()), "9P");
+    EXPECT_EQ(hosts.at(kCom)->ReceivedSpeeds().back(), 128000);
+    int baud = 0, dataBits = 0, stopBits = 0;
+    char parity = 0;
+    state->port->GetLineParams(baud, parity, dataBits, stopBits);
+    EXPECT_EQ(baud, 128000);
+    PortQueueStatus queues{};
+    state->port->GetQueueStatus(queues, 7);
+    EXPECT_EQ(queues.rxSize, 48000);
+}
+
+TEST_F(PtyTest, ReconnectingToTheSamePortFreesAndReopensIt) {
+    StartInstrument(kCom, QuietOptions());
+    ConnectInstrument(*state, ui, kCom);
+    ASSERT_EQ(state->connected, 1);
+
+    ConnectInstrument(*state, ui, kCom);
+
+    EXPECT_EQ(state->portStatusText, "COM5:Ready");
+    EXPECT_EQ(state->connected, 1);
+    EXPECT_EQ(ptytest::Text(hosts.at(kCom)->ReceivedBytes()), "9P9P");
+    EXPECT_EQ(profile.writes.size(), 2u);
+}
+
+struct ReplyCase {
+    const char* name;
+    instrument::Fault fault;
+};
+
+class PtyBadReplyTest : public PtyTest, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(PtyBadReplyTest, LeavesTheObjectsAndTheProfileAndReportsAnError) {
+    instrument::Options options = QuietOptions();
+    options.fault = GetParam().fault;
+    StartInstrument(kCom, options);
+    profile.ints[{kProfileSection, kKeyComPort}] = 3;
+
+    ConnectInstrument(*state, ui, kCom);
+
+    EXPECT_EQ(state->connected, 0);
+    EXPECT_EQ(ui.shownStatus, (std::vector<std::string>{"COM5:", "COM5:Error"}));
+    EXPECT_NE(state->port, nullptr);
+    EXPECT_NE(state->link, nullptr);
+    EXPECT_NE(state->lineSettings, nullptr);
+    EXPECT_TRUE(profile.writes.empty());
+    EXPECT_EQ(profile.ReadInt(kProfileSection, kKeyComPort, 0), 3);
+    EXPECT_EQ(ptytest::Text(hosts.at(kCom)->ReceivedBytes()), "9P");
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, PtyBadReplyTest,
+                         ::testing::Values(ReplyCase{"NoReply", instrument::Fault::NoReply},
+                                           ReplyCase{"WrongReply", instrument::Fault::WrongReply},
+                                           ReplyCase{"TwoBytes", instrument::Fault::DoubleReply},
+                                           ReplyCase{"LateReply", instrument::Fault::LateReply}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PtyTest, MissingDeviceSendsNothing) {
+    std::string error;
+    ASSERT_TRUE(SetComDevice(kCom, "/nonexistent/pelkor-test-tty", &error)) << error;
+
+    ConnectInstrument(*state, ui, kCom);
+
+    EXPECT_EQ(state->connected, 0);
+    EXPECT_EQ(ui.shownStatus, (std::vector<std::string>{"COM5:", "COM5:Error"}));
+    EXPECT_NE(state->port, nullptr);
+    EXPECT_NE(state->link, nullptr);
+    EXPECT_EQ(state->lineSettings, nullptr);
+    EXPECT_TRUE(profile.writes.empty());
+}
+
+TEST_F(PtyTest, PortHeldByAnotherObjectSendsNothing) {
+    instrument::PtyHost& host = StartInstrument(kCom, QuietOptions());
+    std::unique_ptr<CComPort> holder(CreateComPort(kCom - 1, 4096, 2048));
+    ASSERT_EQ(holder->GetError(), 0);
+
+    ConnectInstrument(*state, ui, kCom);
+
+    EXPECT_EQ(state->connected, 0);
+    EXPECT_EQ(state->portStatusText, "COM5:Error");
+    EXPECT_NE(state->link, nullptr);
+    EXPECT_EQ(state->lineSettings, nullptr);
+    EXPECT_TRUE(host.ReceivedBytes().empty());
+    EXPECT_TRUE(profile.writes.empty());
+
+    // Once the holder lets go, the next attempt gets the port.
+    holder.reset();
+    ConnectInstrument(*state, ui, kCom);
+    EXPECT_EQ(state->portStatusText, "COM5:Ready");
+}
+
+class PtyPortNumberTest : public PtyTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PtyPortNumberTest, NumberOutsideTheRangeCreatesNothing) {
+    const int n = GetParam();
+    StartInstrument(kCom, QuietOptions());
+    Connect();  // a working connection first: it is torn down all the same
+
+    ConnectInstrument(*state, ui, n);
+
+    EXPECT_EQ(state->portStatusText, "COM" + std::to_string(n) + ":Error");
+    EXPECT_EQ(state->connected, 0);
+    EXPECT_EQ(state->port, nullptr);
+    EXPECT_EQ(state->link, nullptr);
+    EXPECT_EQ(state->lineSettings, nullptr);
+    EXPECT_EQ(profile.writes.size(), 1u);  // only the good connection's
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbers, PtyPortNumberTest, ::testing::Values(0, -3, 17));
+
+TEST_F(PtyTest, ReleaseRestoresTheLineSettingsFoundOnThePort) {
+    StartInstrument(kCom, QuietOptions());
+    // What the device was set to before the program touched it.
+    std::unique_ptr<CComPort> probe(CreateComPort(kCom - 1, 4096, 2048));
+    ASSERT_EQ(probe->GetError(), 0);
+    ASSERT_EQ(probe->SetLineParams(4800, 'N', 8, 1), 0);
+    probe.reset();
+    Connect();
+
+    ReleaseConnection(*state);
+
+    EXPECT_EQ(state->port, nullptr);
+    EXPECT_EQ(state->link, nullptr);
+    EXPECT_EQ(state->lineSettings, nullptr);
+    EXPECT_EQ(state->connected, 0);
+    probe.reset(CreateComPort(kCom - 1, 4096, 2048));
+    ASSERT_EQ(probe->GetError(), 0);
+    int baud = 0, dataBits = 0, stopBits = 0;
+    char parity = 0;
+    probe->GetLineParams(baud, parity, dataBits, stopBits);
+    EXPECT_EQ(baud, 4800);
+    ReleaseConnection(*state);  // twice is harmless
+}
+
+}  // namespace

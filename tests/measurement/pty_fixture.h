@@ -1,0 +1,71 @@
+// The measurement code against the stand-in instrument on a pseudo-terminal,
+// reached as COMn through the device map and the platform's port.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comlink/device_map.h"
+#include "instrument/instrument.h"
+#include "measurement/measurement.h"
+#include "tests/measurement/fakes.h"
+
+namespace ptytest {
+
+constexpr int kCom = 5;       // the instrument under test
+constexpr int kOtherCom = 6;  // a second one, for port changes
+
+// Quiet channels everywhere, so a test states the signal it relies on.
+inline instrument::Options QuietOptions(bool paced = false) {
+    instrument::Options options;
+    for (instrument::ChannelSignal& c : options.channels) c = instrument::ChannelSignal{};
+    options.paced = paced;
+    return options;
+}
+
+inline std::string Text(const std::vector<unsigned char>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class PtyTest : public ::testing::Test {
+  protected:
+    PtyTest() { state->profile = &profile; }
+    ~PtyTest() override {
+        ReleaseConnection(*state);
+        ClearComDevices();
+    }
+
+    // Starts an instrument and maps COMn to its pseudo-terminal.
+    instrument::PtyHost& StartInstrument(int com, const instrument::Options& options) {
+        auto host = std::make_unique<instrument::PtyHost>(options);
+        std::string error;
+        EXPECT_TRUE(host->Start(&error)) << error;
+        EXPECT_TRUE(SetComDevice(com, host->SlavePath(), &error)) << error;
+        instrument::PtyHost& ref = *host;
+        hosts[com] = std::move(host);
+        return ref;
+    }
+
+    // Connects to COMn, which must answer, and forgets the handshake's bytes.
+    void Connect(int com = kCom) {
+        ConnectInstrument(*state, ui, com);
+        ASSERT_EQ(state->portStatusText, "COM" + std::to_string(com) + ":Ready");
+        ASSERT_EQ(state->connected, 1);
+        hosts.at(com)->ClearReceived();
+        ui.calls.clear();
+        ui.shownStatus.clear();
+    }
+
+    std::string Received(int com = kCom) const { return Text(hosts.at(com)->ReceivedBytes()); }
+
+    std::unique_ptr<MeasurementState> state = std::make_unique<MeasurementState>();
+    fakes::RecordingUi ui{*state};
+    fakes::MemoryProfile profile;
+    std::map<int, std::unique_ptr<instrument::PtyHost>> hosts;
+};
+
+}  // namespace ptytest
