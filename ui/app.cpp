@@ -1,12 +1,16 @@
 #include "ui/app.h"
 
 #include <QApplication>
-#include <QFileInfo>
+#include <QMessageBox>
 #include <QString>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "comlink/device_map.h"
+#include "comlink/port.h"
+#include "instrument/instrument.h"
 #include "measurement/measurement.h"
 #include "ui/ini_profile.h"
 #include "ui/options.h"
@@ -24,6 +28,11 @@ std::string BaseName(const char* argv0) {
     const std::string::size_type dot = name.rfind('.');
     if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
     return name.empty() ? "pelkor" : name;
+}
+
+// The serial library's "Library Error" report, as a modal box before the process ends.
+void ShowLibraryError(const char* title, const char* text) {
+    QMessageBox::critical(nullptr, QString::fromUtf8(title), QString::fromUtf8(text));
 }
 
 }  // namespace
@@ -47,11 +56,6 @@ int CSpectrumApp::Run(int argc, char** argv) {
         return 0;
     }
 
-    int qtArgc = 1;
-    char* qtArgv[] = {argv[0], nullptr};
-    QApplication app(qtArgc, qtArgv);
-    QApplication::setApplicationName(QString::fromStdString(program));
-
     const QString profilePath = options.profilePath.empty()
                                     ? DefaultProfilePath(QString::fromStdString(program))
                                     : QString::fromStdString(options.profilePath);
@@ -60,11 +64,51 @@ int CSpectrumApp::Run(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", program.c_str(), qPrintable(profile.LastError()));
     }
 
-    int result = 0;
+    // Device map: the profile's "Ports" section, then the command line over it.
+    if (!LoadComDevices(
+            [&](const std::string& key) { return profile.ReadString(kPortsSection, key, ""); },
+            &error)) {
+        std::fprintf(stderr, "%s: %s: %s\n", program.c_str(), qPrintable(profilePath),
+                     error.c_str());
+    }
+    for (const auto& [port, path] : options.ports) {
+        if (!SetComDevice(port, path, &error)) {
+            std::fprintf(stderr, "%s: --port COM%d=%s: %s\n", program.c_str(), port, path.c_str(),
+                         error.c_str());
+            return 2;
+        }
+    }
+
+    std::unique_ptr<instrument::PtyHost> demo;
+    if (options.demo) {
+        const int port = profile.ReadInt(kProfileSection, kKeyComPort, kDefaultComPort);
+        if (port < kMinComPort || port > kMaxComPort) {
+            std::fprintf(stderr, "%s: --demo: the profile's COM port %d is not COM1..COM16\n",
+                         program.c_str(), port);
+            return 2;
+        }
+        demo = std::make_unique<instrument::PtyHost>(instrument::Options());
+        if (!demo->Start(&error) || !SetComDevice(port, demo->SlavePath(), &error)) {
+            std::fprintf(stderr, "%s: --demo: %s\n", program.c_str(), error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "%s: demo instrument on %s as COM%d\n", program.c_str(),
+                     demo->SlavePath().c_str(), port);
+    }
+
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication app(qtArgc, qtArgv);
+    QApplication::setApplicationName(QString::fromStdString(program));
+    SetReportHandler(&ShowLibraryError);
+
     {
         CSpectrumDlg dialog(measurementState, plotArea, profile);
         dialog.DoModal();
     }
+    // Leaves the port at the line settings it had before the first connection.
     ReleaseConnection(measurementState);
-    return result;
+    SetReportHandler(nullptr);
+    if (demo) demo->Stop();
+    return 0;
 }

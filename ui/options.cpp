@@ -1,37 +1,6 @@
 #include "ui/options.h"
 
-#include <charconv>
-
-#include "measurement/state.h"
-
-namespace {
-
-// "COMn=PATH" with n in 1..16 and a non-empty path.
-bool ParsePortMapping(const std::string& text, int* port, std::string* path, std::string* error) {
-    const std::string::size_type eq = text.find('=');
-    const std::string name = text.substr(0, eq);
-    if (eq == std::string::npos || name.size() < 4 || name.compare(0, 3, "COM") != 0) {
-        *error = "--port expects COMn=PATH, got \"" + text + "\"";
-        return false;
-    }
-    int n = 0;
-    const char* first = name.data() + 3;
-    const char* last = name.data() + name.size();
-    const auto [end, ec] = std::from_chars(first, last, n);
-    if (ec != std::errc() || end != last || n < kMinComPort || n > kMaxComPort) {
-        *error = "--port: \"" + name + "\" is not a port from COM1 to COM16";
-        return false;
-    }
-    *path = text.substr(eq + 1);
-    if (path->empty()) {
-        *error = "--port " + name + "= needs a device path after the '='";
-        return false;
-    }
-    *port = n;
-    return true;
-}
-
-}  // namespace
+#include "comlink/device_map.h"
 
 bool ParseAppOptions(const std::vector<std::string>& args, AppOptions* options,
                      std::string* error) {
@@ -84,7 +53,7 @@ bool ParseAppOptions(const std::vector<std::string>& args, AppOptions* options,
             if (!takeValue(&mapping)) return false;
             int port = 0;
             std::string path;
-            if (!ParsePortMapping(mapping, &port, &path, error)) return false;
+            if (!ParsePortOverride(mapping, &port, &path, error)) return false;
             result.ports[port] = path;
         } else {
             *error = "unknown argument \"" + args[i] + "\" (see --help)";

@@ -3,11 +3,14 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -25,6 +28,7 @@
 
 #include "analysis/analysis.h"
 #include "comlink/port.h"
+#include "measurement/export.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
@@ -95,6 +99,9 @@ CSpectrumDlg::CSpectrumDlg(MeasurementState& state, PlotArea& area, Profile& pro
     CreateControls();
     ConnectHandlers();
     resize(kClientWidth, kClientHeight);
+    // The controls hold these values from the start, so that a paint (which
+    // reads the controls back) finds them even before initialisation.
+    ShowValues();
 
     runTimer_.setTimerType(Qt::CoarseTimer);
     connect(&runTimer_, &QTimer::timeout, this, [this] { OnTimer(kRunTimerId); });
@@ -582,8 +589,54 @@ void CSpectrumDlg::resizeEvent(QResizeEvent* event) {
 void CSpectrumDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     QAction* about = menu.addAction(QString::fromLatin1(kAboutMenuText));
+    menu.addSeparator();
+    QAction* csv = menu.addAction(QStringLiteral("Save spectrum as CSV…"));
+    QAction* png = menu.addAction(QStringLiteral("Save plot as PNG…"));
+    QAction* copy = menu.addAction(QStringLiteral("Copy measurements"));
     QAction* chosen = menu.exec(event->globalPos());
-    if (chosen == about) OnSysCommand(IDM_ABOUTBOX);
+    QString error;
+    if (chosen == about) {
+        OnSysCommand(IDM_ABOUTBOX);
+    } else if (chosen == csv) {
+        const QString path = AskSavePath(csv->text(), QStringLiteral("CSV files (*.csv)"));
+        if (!path.isEmpty() && !SaveSpectrumCsv(path, &error)) MessageBox(error.toStdString());
+    } else if (chosen == png) {
+        const QString path = AskSavePath(png->text(), QStringLiteral("PNG images (*.png)"));
+        if (!path.isEmpty() && !SavePlotPng(path, &error)) MessageBox(error.toStdString());
+    } else if (chosen == copy) {
+        CopyMeasurements();
+    }
+}
+
+QString CSpectrumDlg::AskSavePath(const QString& title, const QString& filter) {
+    QString caption = title;
+    caption.remove(QChar(0x2026));
+    return QFileDialog::getSaveFileName(this, caption, QString(), filter);
+}
+
+bool CSpectrumDlg::SaveSpectrumCsv(const QString& path, QString* error) {
+    std::string why;
+    if (WriteSpectrumCsv(state_, path.toStdString(), &why)) return true;
+    if (error) *error = QString::fromStdString(why);
+    return false;
+}
+
+bool CSpectrumDlg::SavePlotPng(const QString& path, QString* error) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!GrabPlot().save(&buffer, "PNG")) {
+        if (error) *error = QStringLiteral("cannot encode the plot as PNG for %1").arg(path);
+        return false;
+    }
+    std::string why;
+    if (WriteFileAtomically(path.toStdString(), png.toStdString(), &why)) return true;
+    if (error) *error = QString::fromStdString(why);
+    return false;
+}
+
+void CSpectrumDlg::CopyMeasurements() {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(FormatMeasurements(state_)));
 }
 
 void CSpectrumDlg::keyPressEvent(QKeyEvent* event) {

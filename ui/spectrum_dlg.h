@@ -112,6 +112,12 @@ class CSpectrumDlg : public QDialog, public MeasurementUi {
     QImage GrabPlot();
     QFont PlotFont() const { return plotFont_; }
 
+    // The exports of the context menu. A failed save says why in *error and
+    // leaves no file (and no half-written one) at path.
+    bool SaveSpectrumCsv(const QString& path, QString* error);
+    bool SavePlotPng(const QString& path, QString* error);
+    void CopyMeasurements();
+
   protected:
     MeasurementState& State() { return state_; }
     // The modal box itself; tests replace it.
@@ -119,6 +125,8 @@ class CSpectrumDlg : public QDialog, public MeasurementUi {
     // One measurement cycle and one connection attempt; tests replace them.
     virtual void RunCycle();
     virtual void Connect(int comPort);
+    // Where to save; empty when the operator cancels. Tests answer it.
+    virtual QString AskSavePath(const QString& title, const QString& filter);
 
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
