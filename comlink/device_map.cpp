@@ -133,7 +133,7 @@ std::string DescribeDeviceError(int osError, const std::string& path) {
         case EWOULDBLOCK:
             return "busy: " + path + " is open in another program";
         case EIO:
-            return "input/output error on " + path + " (device gone?)";
+            return "input/output error on " + path + " (the device is missing or gone)";
         case ENOTTY:
             return path + " is not a serial port";
         default:

@@ -36,6 +36,8 @@ constexpr int kBaudTolerancePercent = 3;
 // every byte received.
 constexpr std::uint32_t kDefaultQueueSize = 4096;
 
+constexpr std::size_t kMaxDiscardPerCall = 65536;
+
 // Calls the OS again after EINTR; a bounded number of times, so a signal storm
 // cannot hang the caller.
 template <class Call>
@@ -180,6 +182,10 @@ int CPosixPort::Close() {
     Purge(1, 0);
     SetModemLine(TIOCM_DTR, false);
     SetModemLine(TIOCM_RTS, false);
+    // The exclusive flag outlives the descriptor on a tty that stays alive (a
+    // pseudo-terminal whose master is open): without this, the next program to
+    // open the device would be refused as busy.
+    Retry([&] { return os->ioctl(fd, TIOCNXCL, nullptr); });
     // Linux releases the descriptor even when close fails, so it is never retried.
     const int r = os->close(fd);
     const int err = errno;
@@ -282,6 +288,8 @@ void CPosixPort::Fill() {
     if (fd < 0 || hungUp || rxQueue.empty()) return;
     GatherLineCounters();
     unsigned char discard[512];
+    // A far end that writes as fast as it is read must not keep one call here for ever.
+    std::size_t discarded = 0;
     for (;;) {
         const std::size_t size = rxQueue.size();
         const std::size_t room = size - rxCount;
@@ -299,6 +307,8 @@ void CPosixPort::Fill() {
             } else {
                 // The queue is full: like the Windows driver, drop what does not fit.
                 pendingErrors |= PORT_ERR_RXOVER;
+                discarded += static_cast<std::size_t>(r);
+                if (discarded >= kMaxDiscardPerCall) return;
             }
             if (static_cast<std::size_t>(r) < want) return;
             continue;
@@ -327,6 +337,9 @@ void CPosixPort::Fill() {
 
 int CPosixPort::Idle() {
     if (hungUp) {
+        // The code ends the caller's wait; the pause keeps a caller that waits again
+        // regardless from spinning on a dead device.
+        ClockSleepMs(1);
         errorCode = CL_ERR_DEVICE;
         return CL_ERR_DEVICE;
     }

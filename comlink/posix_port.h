@@ -124,3 +124,8 @@ class CPosixPort : public CComPort {
     std::size_t rxHead = 0;              // oldest byte
     std::size_t rxCount = 0;
 };
+
+// The OS calls of the ports that CreateComPort makes from now on: `os` (not owned),
+// or the real ones for null. For tests that make a device refuse something.
+// Returns the previous table, null for the real one.
+const PosixOs* SetFactoryPosixOs(const PosixOs* os);

@@ -1,7 +1,10 @@
 // Runs the instrument model on a pseudo-terminal pair.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -57,6 +60,7 @@ struct PtyHost::Impl {
     int master = -1;
     int slave = -1;  // held so the master never reads EIO while no program has the slave open
     int wake[2] = {-1, -1};
+    int openWatch = -1;  // inotify on the slave: when the program closes it
     std::string slavePath;
     std::FILE* log = nullptr;
     std::thread thread;
@@ -79,6 +83,8 @@ struct PtyHost::Impl {
     void Run();
     void Loop();
     void ReadCommands();
+    void WatchOpeners();
+    bool OthersHoldSlave() const;
     void WritePending();
     void CloseDevice();
     void RemoveLinks();  // caller holds mutex
@@ -136,6 +142,60 @@ void PtyHost::Impl::ReadCommands() {
         }
         if (static_cast<std::size_t>(n) < sizeof buf) return;
     }
+}
+
+// The exclusive-use flag (TIOCEXCL) belongs to the tty, not to a descriptor, and
+// the kernel clears it only when the tty itself goes away, which the host's own
+// slave descriptor prevents. So a program that set it and closed would lock out
+// every later open by a normal user. When the slave is closed and no other
+// descriptor is left on it, clear the flag. inotify coalesces equal events, so
+// it only says when to look, and /proc says who still has the slave open.
+void PtyHost::Impl::WatchOpeners() {
+    alignas(inotify_event) char buf[4096];
+    bool closed = false;
+    for (;;) {
+        const ssize_t n = read(openWatch, buf, sizeof buf);
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+            if (e->mask & (IN_CLOSE | IN_Q_OVERFLOW)) closed = true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    }
+    if (!closed || slave < 0) return;
+    int exclusive = 0;
+    if (ioctl(slave, TIOCGEXCL, &exclusive) != 0 || !exclusive) return;
+    if (!OthersHoldSlave()) ioctl(slave, TIOCNXCL);
+}
+
+bool PtyHost::Impl::OthersHoldSlave() const {
+    struct stat own {};
+    if (fstat(slave, &own) != 0) return true;
+    const std::string self = std::to_string(getpid());
+    const std::string ownFd = std::to_string(slave);
+    DIR* proc = opendir("/proc");
+    if (!proc) return true;  // cannot tell: keep the flag
+    bool held = false;
+    while (dirent* p = readdir(proc)) {
+        if (held) break;
+        if (p->d_name[0] < '0' || p->d_name[0] > '9') continue;
+        const std::string fdDir = std::string("/proc/") + p->d_name + "/fd";
+        DIR* fds = opendir(fdDir.c_str());
+        if (!fds) continue;  // gone, or another user's
+        while (dirent* f = readdir(fds)) {
+            if (f->d_name[0] < '0' || f->d_name[0] > '9') continue;
+            if (self == p->d_name && ownFd == f->d_name) continue;
+            struct stat st {};
+            if (stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+                st.st_rdev == own.st_rdev) {
+                held = true;
+                break;
+            }
+        }
+        closedir(fds);
+    }
+    closedir(proc);
+    return held;
 }
 
 void PtyHost::Impl::WritePending() {
@@ -198,10 +258,11 @@ void PtyHost::Impl::Loop() {
             const double wait = std::ceil((next - Now()) * 1000.0);
             timeoutMs = wait <= 0.0 ? 0 : static_cast<int>(std::min<double>(wait, kMaxWaitMs));
         }
-        pollfd fds[2] = {{master, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
-                         {wake[0], POLLIN, 0}};
+        pollfd fds[3] = {{master, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+                         {wake[0], POLLIN, 0},
+                         {openWatch, POLLIN, 0}};
         if (log) std::fflush(log);
-        const int ready = poll(fds, 2, timeoutMs);
+        const int ready = poll(fds, 3, timeoutMs);
         if (ready < 0) {
             if (errno == EINTR) continue;
             break;
@@ -211,6 +272,7 @@ void PtyHost::Impl::Loop() {
             while (read(wake[0], sink, sizeof sink) > 0) {
             }
         }
+        if (fds[2].revents & POLLIN) WatchOpeners();
         if (fds[0].revents & POLLIN) {
             ReadCommands();
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
@@ -270,6 +332,12 @@ bool PtyHost::Start(std::string* error) {
         }
         std::fprintf(d.log, "# time/s direction speed/baud byte  meaning (slave %s)\n", name);
     }
+    // Without inotify the host still works; only the TIOCEXCL clean-up is lost.
+    d.openWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (d.openWatch >= 0 && inotify_add_watch(d.openWatch, name, IN_CLOSE) < 0) {
+        close(d.openWatch);
+        d.openWatch = -1;
+    }
     d.master = master;
     d.slave = slave;
     d.slavePath = name;
@@ -292,9 +360,9 @@ void PtyHost::Stop() {
         if (d.slave >= 0) close(d.slave);
         d.master = d.slave = -1;
     }
-    for (int& fd : d.wake) {
-        if (fd >= 0) close(fd);
-        fd = -1;
+    for (int* fd : {&d.wake[0], &d.wake[1], &d.openWatch}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
     }
     if (d.log) {
         if (d.dropped > 0) std::fprintf(d.log, "# %ld bytes dropped\n", d.dropped);

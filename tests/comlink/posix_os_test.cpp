@@ -422,4 +422,20 @@ TEST_F(SeamTest, HandshakeValuesTheKernelCannotDoAreUnsupported) {
     EXPECT_EQ(kind, LINE_XONXOFF);
 }
 
+TEST_F(SeamTest, DumpDescribesANewPortInTheWindowsPortsTerms) {
+    auto port = MakePort();
+    ASSERT_EQ(port->GetError(), 0);
+    std::vector<std::string> lines;
+    port->Dump([&](const char* line) { lines.emplace_back(line); });
+    const std::vector<std::string> expected = {
+        "Port type: POSIX termios  BaudRate: 19200   ByteSize: 8  Parity: 0",
+        "StopBits: 0  fBinary: 1  fRtsControl: 1",
+        "Parity: 0  OutCtsFlow: 0  OutDsrFlow: 0  DtrControl: 1  OutX: 0  InX: 0",
+        "Null: 0  XonChar: 11  XoffChar: 13",
+        "XonLim: 1024  XoffLim: 128   EofChr: 00  EvtChr: 00",
+        "RX sz/ct:  4096/0      TX sz/ct:  2048/0      BLOCK SENT:0  BLOCK RECEIVED:0",
+    };
+    EXPECT_EQ(lines, expected);
+}
+
 }  // namespace

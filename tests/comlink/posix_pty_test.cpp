@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +40,26 @@ std::atomic<int> osReads{0};
 ssize_t CountingRead(int fd, void* buffer, size_t count) {
     ++osReads;
     return RealPosixOs().read(fd, buffer, count);
+}
+
+constexpr int kNoUser = 2;
+
+// Runs check in a child process, as an ordinary user when dropAuthority is set
+// and the test runs as root: 0 when it held, 1 when not, kNoUser when the
+// child could not become an ordinary user.
+template <class Check>
+int InChildAs(bool dropAuthority, Check check) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        if (dropAuthority && (geteuid() != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(kNoUser);
+        }
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }
 
 class PtyPortTest : public ::testing::Test {
@@ -218,16 +239,21 @@ TEST_F(PtyPortTest, SecondPortObjectAndSecondProcessAreRefusedWhileTheFirstWorks
     EXPECT_EQ(sameDevice.osErrorText, "busy: " + slavePath + " is open in another program");
     EXPECT_EQ(portUsage[kIndex + 1], 0);
 
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    // Another process: as root it gets past TIOCEXCL and the lock refuses it; as an
+    // ordinary user TIOCEXCL already does.
+    EXPECT_EQ(
+        InChildAs(false,
+                  [] { return CPosixPort(kIndex + 1, 4096, 2048, 0).GetError() == CL_ERR_FAILED; }),
+        0);
+    ASSERT_EQ(chmod(slavePath.c_str(), 0666), 0);
+    const std::string busy = "busy: " + slavePath + " is open in another program";
+    const int asUser = InChildAs(true, [&] {
         CPosixPort other(kIndex + 1, 4096, 2048, 0);
-        _exit(other.GetError() == CL_ERR_FAILED ? 0 : 1);
+        return other.GetError() == CL_ERR_FAILED && other.osErrorText == busy;
+    });
+    if (asUser != kNoUser) {
+        EXPECT_EQ(asUser, 0) << "an ordinary user's process was not refused";
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the second process was not refused";
 
     EXPECT_EQ(portUsage[kIndex], 1);
     const auto bytes = Pattern(32);
@@ -236,6 +262,14 @@ TEST_F(PtyPortTest, SecondPortObjectAndSecondProcessAreRefusedWhileTheFirstWorks
     FarEndWrite(bytes);
     ASSERT_EQ(WaitQueued(*first, 32), 32);
     EXPECT_EQ(first->GetError(), 0);
+
+    // Once the holder closes, an ordinary user's process opens the device again.
+    first.reset();
+    if (asUser != kNoUser) {
+        EXPECT_EQ(
+            InChildAs(true, [] { return CPosixPort(kIndex + 1, 4096, 2048, 0).GetError() == 0; }),
+            0);
+    }
 }
 
 TEST_F(PtyPortTest, HangUpMidReadEndsTheReadWithDeviceErrorAndStopsReading) {

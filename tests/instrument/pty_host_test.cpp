@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -15,6 +16,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,6 +82,7 @@ class Client {
         return Read(1, 5000);
     }
     bool HungUp() const { return hungUp_; }
+    int fd() const { return fd_; }
 
   private:
     int fd_ = -1;
@@ -129,6 +132,83 @@ TEST(PtyHostTest, HandshakeAndBlockAtTheProtocolSpeeds) {
     // '9' may be read before or after the program switched.
     EXPECT_TRUE(speeds[0] == 38400 || speeds[0] == 128000) << speeds[0];
     for (std::size_t i = 1; i < speeds.size(); ++i) EXPECT_EQ(speeds[i], 128000) << "byte " << i;
+}
+
+TEST(PtyHostTest, LogHasEveryByteWithTimeSpeedAndMeaning) {
+    const std::string dir = TempDir();
+    Options options = DcOnChannel4(1.0);
+    options.logPath = dir + "/log";
+    PtyHost host(options);
+    std::string error;
+    ASSERT_TRUE(host.Start(&error)) << error;
+    Client client;
+    ASSERT_TRUE(client.Open(host.SlavePath()));
+    ASSERT_EQ(client.Connect(), "Q");
+    client.Write("l4MQS8");
+    ASSERT_EQ(client.Read(4, 5000).size(), 4u);
+    client.Write("8");
+    ReceivedAtLeast(host, 8);
+    host.Stop();
+
+    std::FILE* f = std::fopen(options.logPath.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    std::string in, out;
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        double time = -1;
+        char direction[4] = {};
+        int speed = 0;
+        unsigned byte = 0;
+        if (std::sscanf(line, "%lf %3s %d 0x%x", &time, direction, &speed, &byte) != 4) continue;
+        EXPECT_GE(time, 0.0) << line;
+        if (std::string(direction) == "in") {
+            in += static_cast<char>(byte);
+            if (byte == 'P') {
+                EXPECT_EQ(speed, 128000) << line;
+                EXPECT_NE(std::strstr(line, "handshake request"), nullptr) << line;
+            }
+        } else if (std::string(direction) == "out") {
+            out += static_cast<char>(byte);
+        }
+    }
+    std::fclose(f);
+    EXPECT_EQ(in, "9Pl4MQS8" + std::string("8"));
+    ASSERT_GE(out.size(), 5u);
+    EXPECT_EQ(out.substr(0, 5), "Q\x99\x99\x99\x99");
+    unlink(options.logPath.c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(PtyHostTest, ExclusiveUseEndsWithTheProgramThatAskedForIt) {
+    PtyHost host(Options{});
+    std::string error;
+    ASSERT_TRUE(host.Start(&error)) << error;
+    auto exclusive = [&] {
+        // Root may open an exclusive tty; a normal user could not.
+        Client probe;
+        int flag = -1;
+        if (!probe.Open(host.SlavePath()) || ioctl(probe.fd(), TIOCGEXCL, &flag) != 0) return -1;
+        return flag;
+    };
+    auto eventually = [&](int wanted) {
+        const auto end = Clock::now() + std::chrono::seconds(5);
+        int flag = exclusive();
+        while (flag != wanted && Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            flag = exclusive();
+        }
+        return flag;
+    };
+    {
+        Client owner;
+        ASSERT_TRUE(owner.Open(host.SlavePath()));
+        ASSERT_EQ(ioctl(owner.fd(), TIOCEXCL), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(exclusive(), 1) << "still held while its owner has the port open";
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(exclusive(), 1);
+    }
+    EXPECT_EQ(eventually(0), 0) << "a later program can open the port again";
 }
 
 TEST(PtyHostTest, ByteAtTheWrongSpeedIsRecordedAndIgnored) {

@@ -2,13 +2,17 @@
 // its failures, and what each leaves behind.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comlink/device_map.h"
 #include "comlink/factory.h"
 #include "comlink/link.h"
+#include "comlink/posix_port.h"
 #include "measurement/measurement.h"
 #include "tests/measurement/pty_fixture.h"
 
@@ -140,28 +144,63 @@ TEST_P(PtyPortNumberTest, NumberOutsideTheRangeCreatesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Numbers, PtyPortNumberTest, ::testing::Values(0, -3, 17));
 
-TEST_F(PtyTest, ReleaseRestoresTheLineSettingsFoundOnThePort) {
-    StartInstrument(kCom, QuietOptions());
-    // What the device was set to before the program touched it.
-    std::unique_ptr<CComPort> probe(CreateComPort(kCom - 1, 4096, 2048));
-    ASSERT_EQ(probe->GetError(), 0);
-    ASSERT_EQ(probe->SetLineParams(4800, 'N', 8, 1), 0);
-    probe.reset();
-    Connect();
+// A device that refuses one speed, through the port's OS seam.
+int refusedBaud = 0;
 
-    ReleaseConnection(*state);
-
-    EXPECT_EQ(state->port, nullptr);
-    EXPECT_EQ(state->link, nullptr);
-    EXPECT_EQ(state->lineSettings, nullptr);
-    EXPECT_EQ(state->connected, 0);
-    probe.reset(CreateComPort(kCom - 1, 4096, 2048));
-    ASSERT_EQ(probe->GetError(), 0);
-    int baud = 0, dataBits = 0, stopBits = 0;
-    char parity = 0;
-    probe->GetLineParams(baud, parity, dataBits, stopBits);
-    EXPECT_EQ(baud, 4800);
-    ReleaseConnection(*state);  // twice is harmless
+int RefusingSetLine(int fd, const PosixLine& line) {
+    if (line.baud == static_cast<unsigned>(refusedBaud)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return RealPosixOs().setLine(fd, line);
 }
+
+struct SpeedCase {
+    const char* name;
+    int baud;
+    const char* status;
+    const char* received;  // what reached the instrument
+};
+
+class PtySpeedRefusedTest : public PtyTest, public ::testing::WithParamInterface<SpeedCase> {
+  protected:
+    PtySpeedRefusedTest() {
+        os.setLine = RefusingSetLine;
+        previous = SetFactoryPosixOs(&os);
+    }
+    ~PtySpeedRefusedTest() override {
+        ReleaseConnection(*state);  // the port uses os
+        SetFactoryPosixOs(previous);
+        refusedBaud = 0;
+    }
+    PosixOs os = RealPosixOs();
+    const PosixOs* previous = nullptr;
+};
+
+TEST_P(PtySpeedRefusedTest, ReportsTheSpeedAndKeepsTheObjects) {
+    const SpeedCase& c = GetParam();
+    instrument::PtyHost& host = StartInstrument(kCom, QuietOptions());
+    refusedBaud = c.baud;
+
+    ConnectInstrument(*state, ui, kCom);
+
+    EXPECT_EQ(ui.shownStatus, (std::vector<std::string>{"COM5:", c.status}));
+    EXPECT_EQ(state->connected, 0);
+    EXPECT_NE(state->port, nullptr);
+    EXPECT_NE(state->link, nullptr);
+    EXPECT_NE(state->lineSettings, nullptr);
+    EXPECT_TRUE(profile.writes.empty());
+    // The host reads on its own thread: give a written byte time to arrive.
+    for (int i = 0; i < 100 && ptytest::Text(host.ReceivedBytes()) != c.received; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(ptytest::Text(host.ReceivedBytes()), c.received);
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, PtySpeedRefusedTest,
+                         ::testing::Values(SpeedCase{"Initial", 38400, "BR error.", ""},
+                                           SpeedCase{"Fast", 128000, "Error setting 128000 Baud.",
+                                                     "9"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

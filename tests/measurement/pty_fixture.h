@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comlink/device_map.h"
@@ -61,6 +63,18 @@ class PtyTest : public ::testing::Test {
     }
 
     std::string Received(int com = kCom) const { return Text(hosts.at(com)->ReceivedBytes()); }
+
+    // What COMn's instrument received, once it equals `expected` or 2 s have
+    // passed: the host reads on its own thread, a little after the write.
+    std::string ReceivedSoon(const std::string& expected, int com = kCom) const {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        std::string got = Received(com);
+        while (got != expected && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            got = Received(com);
+        }
+        return got;
+    }
 
     std::unique_ptr<MeasurementState> state = std::make_unique<MeasurementState>();
     fakes::RecordingUi ui{*state};
