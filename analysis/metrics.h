@@ -37,6 +37,8 @@ struct DistortionMetrics {
     double fundamentalFrequency = 0.0;      // Hz, from the lobe's power-weighted centre
     double fundamentalPower = 0.0;          // V^2 (mean square of the windowed block)
     int harmonicBins[kHarmonicCount] = {};  // centre entry of harmonic h at [h - 2]
+    // 0 when every entry of its lobe belongs to an earlier group (it folds onto DC,
+    // the fundamental or a lower harmonic).
     double harmonicPowers[kHarmonicCount] = {};
     double harmonicPower = 0.0;  // H
     double noisePower = 0.0;     // Nn

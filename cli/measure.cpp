@@ -32,6 +32,7 @@ constexpr const char* kTimeoutText = "Acquisition timeout. Click OK to continue.
 constexpr const char* kLostText = "Instrument connection lost.";
 // Any number will do for --device and --demo: the map sends it to their path.
 constexpr int kDeviceComPort = 1;
+constexpr int kConnectAttempts = 3;
 
 struct Settings {
     int rate = 0;
@@ -62,7 +63,7 @@ std::string Now() {
     const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
     std::tm tm{};
     gmtime_r(&secs, &tm);
-    char text[40];
+    char text[96];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
                   static_cast<int>(ms));
@@ -137,9 +138,10 @@ void WriteMetrics(CJsonWriter& j, const DistortionMetrics& m, const Settings& s)
             j.Integer("order", h + 2);
             j.Integer("bin", m.harmonicBins[h]);
             j.Number("frequency_hz", static_cast<double>(m.harmonicBins[h]) * s.rate / s.count);
-            j.Number("relative_db",
-                     10 * std::log10(std::max(m.harmonicPowers[h], kMetricsPowerFloor) /
-                                     m.fundamentalPower));
+            // A harmonic whose entries all belong to an earlier group has no figure.
+            j.Number("relative_db", m.harmonicPowers[h] > 0
+                                        ? 10 * std::log10(m.harmonicPowers[h] / m.fundamentalPower)
+                                        : std::nan(""));
             j.EndObject();
         }
         j.EndArray();
@@ -158,7 +160,12 @@ std::string MetricsLine(const DistortionMetrics& m) {
     return text;
 }
 
-struct Run {
+class CRun {
+  public:
+    CRun(const CliOptions& o, std::ostream& out, std::ostream& err, bool progressBar)
+        : o(o), out(out), err(err), progressBar(progressBar) {}
+
+  private:
     const CliOptions& o;
     std::ostream& out;
     std::ostream& err;
@@ -320,7 +327,13 @@ struct Run {
         CConsoleUi ui(s, o, err, progressBar);
         ui.RefreshSettings();
         ResetAnalysisState();
-        ConnectInstrument(s, ui, comPort);
+        // The reply must be waiting 50 ms after 'P': on a loaded machine an answering
+        // instrument can miss that, so a port that opened gets two more tries. A
+        // wrong, double or late reply fails every time.
+        for (int attempt = 0; attempt < kConnectAttempts && s.connected != 1; ++attempt) {
+            ConnectInstrument(s, ui, comPort);
+            if (s.port == nullptr || s.port->GetError() != 0 || s.port->osError != 0) break;
+        }
         if (s.connected != 1) {
             std::string reason = s.port != nullptr ? s.port->osErrorText : std::string();
             if (reason.empty()) reason = "the instrument did not answer the handshake";
@@ -407,11 +420,9 @@ struct Run {
             j.Integer("cycle", ++index);
             j.String("started", c.started);
             j.String("finished", c.finished);
-            if (o.source == CliSource::kInput) {
-                j.BeginObject("settings");
-                WriteSettings(j, c.settings);
-                j.EndObject();
-            }
+            j.BeginObject("settings");
+            WriteSettings(j, c.settings);
+            j.EndObject();
             j.BeginObject("fundamental");
             WritePeak(j, c.fundamentalBin, c.fundamentalLevel, c.settings);
             j.EndObject();
@@ -448,6 +459,7 @@ struct Run {
         return false;
     }
 
+  public:
     int Go() {
         stdoutTaken = o.jsonPath == "-" || o.csvPath == "-";
         const int code = o.source == CliSource::kInput ? FromInput() : FromInstrument();
@@ -487,6 +499,6 @@ int RunMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
         out << "pelkor-measure " << PELKOR_VERSION << "\n";
         return kExitMeasured;
     }
-    Run run{options, out, err, progressBar};
+    CRun run(options, out, err, progressBar);
     return run.Go();
 }

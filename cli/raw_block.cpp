@@ -1,5 +1,7 @@
 #include "cli/raw_block.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -197,6 +199,12 @@ bool ParseInputFile(const std::string& data, InputFile* file, std::string* error
 bool ReadInputFile(const std::string& path, InputFile* file, std::string* error) {
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!f) return (*error = path + ": " + std::strerror(errno), false);
+    // A regular file says its size; anything else (a pipe) is read up to the limit.
+    struct stat st {};
+    if (fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kMaxInputBytes) {
+        *error = path + ": larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB";
+        return false;
+    }
     std::string data;
     char chunk[65536];
     for (;;) {

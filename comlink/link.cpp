@@ -61,7 +61,9 @@ int CLineSettings::Restore() {
     return Apply();
 }
 
-CHandshakeSettings::CHandshakeSettings(CComLink* link) : port(link->port) {
+CHandshakeSettings::CHandshakeSettings(CComLink* link)
+    : port(link != nullptr ? link->port : nullptr) {
+    if (port == nullptr) return;
     RefreshStatus();
     port->GetHandshake(savedType, savedKind);
     type = savedType;
@@ -71,6 +73,7 @@ CHandshakeSettings::CHandshakeSettings(CComLink* link) : port(link->port) {
 int CHandshakeSettings::Set(int newType, int newKind) {
     type = newType;
     kind = newKind;
+    if (port == nullptr) return CL_ERR_FAILED;
     return port->SetHandshake(type, kind);
 }
 
@@ -79,12 +82,12 @@ int CHandshakeSettings::Restore() {
 }
 
 void CHandshakeSettings::RefreshStatus() {
-    port->GetLineStatus(lineStatus);
+    if (port != nullptr) port->GetLineStatus(lineStatus);
 }
 
 CComLink::CComLink(CComPort* p) : port(p) {
     // A port that failed keeps its error for CheckStatus; touch nothing else.
-    if (port->GetError() != 0) return;
+    if (port == nullptr || port->GetError() != 0) return;
     lineSettings = std::make_unique<CLineSettings>(this);
     lineSettings->Set(9600, 'N', 8, 1);
     handshake = std::make_unique<CHandshakeSettings>(this);
@@ -103,7 +106,7 @@ CComLink::~CComLink() {
 }
 
 int CComLink::Read(void* buffer, int count, int timeoutMs) {
-    if (buffer == nullptr) return 0;
+    if (buffer == nullptr || port == nullptr) return 0;
     auto* bytes = static_cast<unsigned char*>(buffer);
     unsigned want = count > 0 ? static_cast<unsigned>(count) : 0;
     std::uint32_t start = ClockTickMs();
@@ -120,23 +123,26 @@ int CComLink::Read(void* buffer, int count, int timeoutMs) {
 }
 
 int CComLink::Write(const void* buffer, int count) {
-    if (buffer == nullptr || count <= 0) return 0;
+    if (buffer == nullptr || count <= 0 || port == nullptr) return 0;
     return static_cast<int>(port->Write(buffer, static_cast<unsigned>(count)));
 }
 
 int CComLink::RxCount() {
+    if (port == nullptr) return 0;
     PortQueueStatus status = {};
     port->GetQueueStatus(status, 1);
     return status.rxCount;
 }
 
 int CComLink::SetQueueSizes(int rxSize, int xoffLimit) {
+    if (port == nullptr) return CL_ERR_DEVICE;
     return port->SetQueues(rxSize, xoffLimit, 0);
 }
 
 int CComLink::CheckStatus(std::uint16_t& flagsOut) {
-    int e = port->TakeError();
     flagsOut = 0;
+    if (port == nullptr) return CL_ERR_DEVICE;
+    int e = port->TakeError();
     if (e != 0) return e;
     // A link over a port that had failed keeps no line-status copy to refresh.
     if (!handshake) return 0;
@@ -152,6 +158,7 @@ int CComLink::CheckStatus(std::uint16_t& flagsOut) {
 }
 
 int CComLink::ReadCharTimed(int timeoutMs) {
+    if (port == nullptr) return CL_ERR_DEVICE;
     std::uint32_t start = ClockTickMs();
     int r = port->ReadChar();
     if (r >= 0) return r;
@@ -165,6 +172,7 @@ int CComLink::ReadCharTimed(int timeoutMs) {
 }
 
 int CComLink::WriteCharDelayed(unsigned char c) {
+    if (port == nullptr) return CL_ERR_DEVICE;
     int result = port->WriteChar(c);
     if (charDelayMs == 0) return result;
     std::uint32_t start = ClockTickMs();

@@ -44,7 +44,8 @@ class CLineSettings {
 class CHandshakeSettings {
   public:
     // Refreshes the line status (the port forgets its recorded line errors)
-    // and saves the port's handshake values.
+    // and saves the port's handshake values. Without a link (or port) it holds
+    // nothing and Set gives CL_ERR_FAILED.
     explicit CHandshakeSettings(CComLink* link);
 
     // Stores and requests the handshake values: the port's SetHandshake result.
@@ -74,6 +75,8 @@ class CComLink {
     // Over a healthy port: saves its line parameters and handshake, then sets
     // 9600, 'N', 8, 1 without flow control. Over a port that holds an error:
     // touches nothing and keeps no snapshots. The port is not owned.
+    // A null port makes a link that holds nothing: CheckStatus, SetQueueSizes and the
+    // character operations give CL_ERR_DEVICE, the others 0.
     explicit CComLink(CComPort* port);
     CComLink(const CComLink&) = delete;
     CComLink& operator=(const CComLink&) = delete;

@@ -1,4 +1,4 @@
-// A clock for tests: time moves only when the test (or a sleep) moves it.
+// A clock for tests: time moves only when the test or a sleep moves it.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +16,10 @@ class CFakeClock : public CClock {
     CFakeClock& operator=(const CFakeClock&) = delete;
 
     std::uint32_t TickCount() override { return nowMs; }
+    // Giving up the time slice costs a millisecond, so polling loops end.
     void SleepMs(std::uint32_t ms) override {
         ++sleeps;
-        nowMs += ms;
+        nowMs += ms == 0 ? 1 : ms;
     }
     std::int64_t Seconds() override { return nowMs / 1000; }
     void Advance(std::uint32_t ms) { nowMs += ms; }

@@ -276,4 +276,23 @@ TEST(HandshakeSettings, SetStoresAndRestorePutsBackTheSavedValues) {
     EXPECT_EQ(port.handshakeKind, 0);
 }
 
+TEST(ComLinkWithoutPort, EveryOperationFailsCleanly) {
+    CComLink link(nullptr);
+    unsigned char buf[2] = {7, 7};
+    std::uint16_t flags = 0xffff;
+    EXPECT_EQ(link.CheckStatus(flags), CL_ERR_DEVICE);
+    EXPECT_EQ(flags, 0);
+    EXPECT_EQ(link.Read(buf, 1, 10), 0);
+    EXPECT_EQ(buf[0], 7);
+    EXPECT_EQ(link.Write(buf, 1), 0);
+    EXPECT_EQ(link.RxCount(), 0);
+    EXPECT_EQ(link.SetQueueSizes(48000, 128), CL_ERR_DEVICE);
+    EXPECT_EQ(link.ReadCharTimed(10), CL_ERR_DEVICE);
+    EXPECT_EQ(link.WriteCharDelayed('8'), CL_ERR_DEVICE);
+    CLineSettings settings(&link);
+    EXPECT_EQ(settings.Set(9600, 'N', 8, 1), CL_ERR_FAILED);
+    CHandshakeSettings handshake(&link);
+    EXPECT_EQ(handshake.Set(0, 0), CL_ERR_FAILED);
+}
+
 }  // namespace

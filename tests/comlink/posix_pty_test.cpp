@@ -25,7 +25,7 @@
 namespace {
 
 constexpr int kIndex = 9;  // COM10
-constexpr int kWaitMs = 5000;
+constexpr int kWaitMs = 10000;
 
 using Clock = std::chrono::steady_clock;
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "comlink/link.h"
+#include "tests/comlink/fake_clock.h"
 
 namespace {
 
@@ -757,6 +758,22 @@ TEST_F(Win32Port, LinkOverAMissingPortReportsFailedOnce) {
     EXPECT_EQ(flags, 0);
     EXPECT_EQ(port.GetError(), 0);
     EXPECT_EQ(static_cast<int>(world().calls.size()), calls);
+}
+
+TEST_F(Win32Port, TimedReadOverThePortWaitsItsTimeoutAndTakesLateBytes) {
+    auto port = OpenCom1();
+    CComLink link(port.get());
+    CFakeClock clock;  // each Sleep(0) of Idle costs a millisecond
+    unsigned char buf[4] = {};
+    std::uint32_t start = clock.nowMs;
+    EXPECT_EQ(link.Read(buf, 1, 100), 0);
+    EXPECT_GE(clock.nowMs - start, 100u);
+    EXPECT_LE(clock.nowMs - start, 101u);
+    EXPECT_EQ(CallCount("Sleep"), 100);
+    com1->rx = {'a', 'b', 'c', 'd', 'e'};
+    EXPECT_EQ(link.Read(buf, 3, 0), 3);
+    EXPECT_EQ(buf[3], 0);
+    EXPECT_EQ(link.RxCount(), 2);
 }
 
 }  // namespace
