@@ -54,10 +54,12 @@ enum class Fault {
 struct Options {
     ChannelSignal channels[kChannelCount];  // default: DefaultDemoSignal() on every channel
     Fault fault = Fault::None;
-    int faultSamples = 64;  // ShortBlock / ExtraBytes / HangUpMidBlock / Stall: after this many
-    bool paced = true;      // false: as fast as the line allows, for fast tests
-    unsigned seed = 1;      // noise and garbage
-    std::string logPath;    // every byte with its time and speed, empty = no log
+    // ShortBlock / HangUpMidBlock / Stall act after this many samples; ExtraBytes
+    // sends this many more after the stop byte.
+    int faultSamples = 64;
+    bool paced = true;    // false: as fast as the line allows, for fast tests
+    unsigned seed = 1;    // noise and garbage
+    std::string logPath;  // every byte with its time and speed, empty = no log
     Options();
 };
 

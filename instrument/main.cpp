@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);  // its terminal closed
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     PtyHost host(cmd.options);

@@ -82,7 +82,7 @@ struct PtyHost::Impl {
     }
     void Run();
     void Loop();
-    void ReadCommands();
+    bool ReadCommands();  // false when the master failed, not merely empty
     void WatchOpeners();
     bool OthersHoldSlave() const;
     void WritePending();
@@ -123,12 +123,13 @@ void PtyHost::Impl::CloseDevice() {
     hungUpChanged.notify_all();
 }
 
-void PtyHost::Impl::ReadCommands() {
+bool PtyHost::Impl::ReadCommands() {
     unsigned char buf[kReadChunk];
     for (;;) {
         const ssize_t n = read(master, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n < 0 && errno == EAGAIN) return true;
+        if (n <= 0) return false;
         // The speed now is the speed the program had set when it wrote these
         // bytes, unless it switched since; the model allows for that at '9'.
         const int speed = ReadLineSpeed(master);
@@ -140,7 +141,7 @@ void PtyHost::Impl::ReadCommands() {
             speeds.push_back(speed);
             LogByte(now, "in ", speed, buf[i], ByteUseName(use));
         }
-        if (static_cast<std::size_t>(n) < sizeof buf) return;
+        if (static_cast<std::size_t>(n) < sizeof buf) return true;
     }
 }
 
@@ -238,7 +239,8 @@ void PtyHost::Impl::Loop() {
             due.clear();
             model.Take(now, room, &due);
             next = model.NextDue();
-            hangUp = hangUp || (model.HangUpDue() && pending.size() + due.size() == 0);
+            // A real device that vanishes takes whatever it had not sent along.
+            hangUp = hangUp || model.HangUpDue();
         }
         for (const Emission& e : due) {
             if (pending.size() < kMaxPending) {
@@ -273,9 +275,9 @@ void PtyHost::Impl::Loop() {
             }
         }
         if (fds[2].revents & POLLIN) WatchOpeners();
-        if (fds[0].revents & POLLIN) {
-            ReadCommands();
-        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+        const bool failed = (fds[0].revents & POLLIN) ? !ReadCommands()
+                                                      : (fds[0].revents & (POLLHUP | POLLERR)) != 0;
+        if (failed) {
             // Not expected while the host holds the slave; never spin on it.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -290,8 +292,12 @@ PtyHost::~PtyHost() {
 
 bool PtyHost::Start(std::string* error) {
     Impl& d = *impl_;
-    if (d.thread.joinable() || d.master >= 0 || d.hungUp) {
+    if (d.thread.joinable() || d.master >= 0) {
         *error = "the instrument is already started";
+        return false;
+    }
+    if (d.hungUp) {
+        *error = "the instrument has hung up; make a new one";
         return false;
     }
     int master = -1;

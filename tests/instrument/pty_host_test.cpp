@@ -147,7 +147,7 @@ TEST(PtyHostTest, LogHasEveryByteWithTimeSpeedAndMeaning) {
     client.Write("l4MQS8");
     ASSERT_EQ(client.Read(4, 5000).size(), 4u);
     client.Write("8");
-    ReceivedAtLeast(host, 8);
+    ASSERT_EQ(ReceivedAtLeast(host, 9).size(), 9u);
     host.Stop();
 
     std::FILE* f = std::fopen(options.logPath.c_str(), "r");
