@@ -6,3 +6,9 @@ if(WIN32)
 else()
   target_sources(comlink PRIVATE report_stderr.cpp)
 endif()
+
+# comlink-dump N: a small diagnostic that opens COMN through the platform's port
+# and prints its description; on the Windows cross build it also proves the
+# library links.
+add_executable(comlink-dump port_dump_main.cpp)
+target_link_libraries(comlink-dump PRIVATE comlink pelkor_options)

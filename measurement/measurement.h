@@ -39,12 +39,15 @@ public:
 
 // One measurement: configure, start, receive one block, stop, decode, analyse,
 // format the three result texts and repaint. Needs state.link; every failure is
-// shown through ui.MessageBox and leaves the previous results in place.
+// shown through ui.MessageBox and leaves the previous results in place. A rate
+// selection, sample count or channel outside the tables is refused before any
+// byte is sent; a lost device ends the cycle with "Instrument connection lost.".
 void SingleConvert(MeasurementState& state, MeasurementUi& ui);
 
 // Tears down the current connection, opens COMn, switches the instrument to
 // 128000 baud and checks its reply. The outcome is state.portStatusText and
-// state.connected; a good handshake writes n to the profile.
+// state.connected; a good handshake writes n to state.profile (when set). A
+// number outside 1..16 creates no port and shows "COM%d:Error".
 void ConnectInstrument(MeasurementState& state, MeasurementUi& ui, int comPort);
 
 // At exit: restores the saved line settings and releases the connection objects

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,10 @@ struct DecodeCase {
     int count;     // every sample of the block
     double volts;  // after scaling to the input range
 };
+
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CycleDecodeTest : public CycleTest, public ::testing::WithParamInterface<DecodeCase> {};
 
@@ -230,6 +235,10 @@ struct InvalidCase {
     const char* setting;  // named by the message
 };
 
+void PrintTo(const InvalidCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class CycleInvalidSettingTest : public CycleTest,
                                 public ::testing::WithParamInterface<InvalidCase> {};
 
@@ -282,6 +291,10 @@ struct LossCase {
     Loss loss;
     const char* written;  // what reached the instrument
 };
+
+void PrintTo(const LossCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CycleLostDeviceTest : public CycleTest, public ::testing::WithParamInterface<LossCase> {};
 

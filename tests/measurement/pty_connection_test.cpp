@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +64,10 @@ struct ReplyCase {
     const char* name;
     instrument::Fault fault;
 };
+
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PtyBadReplyTest : public PtyTest, public ::testing::WithParamInterface<ReplyCase> {};
 
@@ -161,6 +166,10 @@ struct SpeedCase {
     const char* status;
     const char* received;  // what reached the instrument
 };
+
+void PrintTo(const SpeedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PtySpeedRefusedTest : public PtyTest, public ::testing::WithParamInterface<SpeedCase> {
   protected:

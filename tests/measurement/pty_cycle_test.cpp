@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ struct WireCase {
     int rateSelection;
     const char* bytes;  // what the instrument receives in one cycle
 };
+
+void PrintTo(const WireCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PtyWireTest : public PtyTest, public ::testing::WithParamInterface<WireCase> {};
 

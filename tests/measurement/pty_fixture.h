@@ -52,9 +52,14 @@ class PtyTest : public ::testing::Test {
         return ref;
     }
 
-    // Connects to COMn, which must answer, and forgets the handshake's bytes.
+    // Connects to COMn, which must answer, and forgets the handshake's bytes. The
+    // reply must come within 50 ms; on a loaded machine the instrument's thread
+    // may miss that once, so this setup step tries again.
     void Connect(int com = kCom) {
-        ConnectInstrument(*state, ui, com);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            ConnectInstrument(*state, ui, com);
+            if (state->connected == 1) break;
+        }
         ASSERT_EQ(state->portStatusText, "COM" + std::to_string(com) + ":Ready");
         ASSERT_EQ(state->connected, 1);
         hosts.at(com)->ClearReceived();
