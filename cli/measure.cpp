@@ -179,6 +179,7 @@ class CRun {
     bool stdoutTaken = false;
 
     int Fail(int code, const std::string& message) {
+        if (failure.empty()) failure = message;
         err << "pelkor-measure: " << message << "\n";
         return code;
     }
@@ -463,7 +464,8 @@ class CRun {
     int Go() {
         stdoutTaken = o.jsonPath == "-" || o.csvPath == "-";
         const int code = o.source == CliSource::kInput ? FromInput() : FromInstrument();
-        if (code != kExitMeasured && code != kExitAcquisition) return code;
+        // A run that reached the instrument reports, also when it failed there.
+        if (code == kExitBadArguments) return code;
         bool written = true;
         if (!o.jsonPath.empty()) written = Emit(o.jsonPath, Json(), "--json") && written;
         if (!cycles.empty()) {
