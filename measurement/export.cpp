@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -136,8 +137,16 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
         return false;
     };
     if (path.empty() || path.back() == '/') return fail("write", EISDIR);
+    // Through a symbolic link the file it names is replaced, and the link stays.
+    std::string target = path;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(path, ec)) {
+        const auto resolved = std::filesystem::weakly_canonical(path, ec);
+        if (ec) return fail("write", ec.value());
+        target = resolved.string();
+    }
 
-    std::string temp = path + ".XXXXXX";
+    std::string temp = target + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) return fail("write", errno);
     auto abandon = [&](const std::string& what, int err) {
@@ -148,7 +157,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
 
     // A file that exists keeps its permissions; a new one gets the usual ones.
     struct stat old {};
-    const mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : NewFileMode();
+    const mode_t mode = stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : NewFileMode();
     if (fchmod(fd, mode) != 0) return abandon("write", errno);
 
     size_t done = 0;
@@ -166,13 +175,13 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
         unlink(temp.c_str());
         return fail("write", err);
     }
-    if (rename(temp.c_str(), path.c_str()) != 0) {
+    if (rename(temp.c_str(), target.c_str()) != 0) {
         const int err = errno;
         unlink(temp.c_str());
         return fail("replace", err);
     }
     // The rename itself reaches the disk with the folder's entry.
-    const int dir = open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY);
+    const int dir = open(Folder(target).c_str(), O_RDONLY | O_DIRECTORY);
     if (dir >= 0) {
         fsync(dir);
         close(dir);
