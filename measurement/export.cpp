@@ -27,9 +27,10 @@ void AppendNumber(std::string& out, double v) {
     out.append(buf, r.ptr);
 }
 
-std::string Printf(const char* format, double a, double b = 0, double c = 0) {
+template <class... Args>
+std::string Format(const char* format, Args... args) {
     char buf[160];
-    std::snprintf(buf, sizeof buf, format, a, b, c);
+    std::snprintf(buf, sizeof buf, format, args...);
     return buf;
 }
 
@@ -106,24 +107,24 @@ std::string FormatMeasurements(const MeasurementState& state, const DistortionMe
     out += "Amplitude: " + state.amplitudeText + "\n";
     out += "THD: " + state.thdText + "\n";
     const double hzPerEntry = n > 0 ? static_cast<double>(state.sampleRate) / n : 0.0;
-    out += Printf("Fundamental entry %.0f: %.2f Hz, %.1f dBm\n", state.fundamentalBin,
+    out += Format("Fundamental entry %d: %.2f Hz, %.1f dBm\n", state.fundamentalBin,
                   state.fundamentalBin * hzPerEntry, state.fundamentalLevel);
     for (int p = 0; p < 5; ++p) {
         out += "Peak " + std::to_string(p + 1) +
-               Printf(" entry %.0f: %.2f Hz, %.1f dBm\n", state.harmonicBins[p],
+               Format(" entry %d: %.2f Hz, %.1f dBm\n", state.harmonicBins[p],
                       state.harmonicBins[p] * hzPerEntry, state.harmonicLevels[p]);
     }
     if (!metrics.valid) {
         out += "Distortion figures: not available\n";
         return out;
     }
-    out += Printf("Harmonic THD (2..10): %.4f %% (%.2f dB)\n", metrics.thdPercent, metrics.thdDb);
-    out += Printf("THD+N: %.4f %% (%.2f dB)\n", metrics.thdnPercent, metrics.thdnDb);
-    out += Printf("SINAD: %.2f dB\n", metrics.sinadDb);
-    out += Printf("SNR: %.2f dB\n", metrics.snrDb);
-    out += Printf("ENOB: %.2f bits\n", metrics.enob);
+    out += Format("Harmonic THD (2..10): %.4f %% (%.2f dB)\n", metrics.thdPercent, metrics.thdDb);
+    out += Format("THD+N: %.4f %% (%.2f dB)\n", metrics.thdnPercent, metrics.thdnDb);
+    out += Format("SINAD: %.2f dB\n", metrics.sinadDb);
+    out += Format("SNR: %.2f dB\n", metrics.snrDb);
+    out += Format("ENOB: %.2f bits\n", metrics.enob);
     out +=
-        Printf("SFDR: %.2f dB (spur at %.2f Hz)\n", metrics.sfdrDb, metrics.spurBin * hzPerEntry);
+        Format("SFDR: %.2f dB (spur at %.2f Hz)\n", metrics.sfdrDb, metrics.spurBin * hzPerEntry);
     return out;
 }
 
