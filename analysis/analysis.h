@@ -16,9 +16,11 @@ void ApplyHarrisWindow(double* samples, int n);
 // Otherwise: the forward FFT power of samples[0..n-1], scaled by 2/n^2 (an
 // exact-bin sine of amplitude A gives A^2/2), kept for LastPowerSpectrum, then
 // converted to levels in spectrum[0..n/2]: 20*log10(max(sqrt(P), 1e-14)),
-// averaged by averagingMode (0 Off; 1 On, the mean since the last clear; 2 "10",
-// the mean of the ring slots of the last 20 calls filled since the last clear;
-// any other value keeps the linear power), then +11 dB and floored at -179.9.
+// averaged by averagingMode, then +11 dB and floored at -179.9. Modes: 0 Off;
+// 1 On, the sum of the On levels since the last clear over the number of calls
+// since then (calls in every mode count); 2 "10", a ring of 20 slots written at
+// position (that call count, wrapping after 20), the mean of the slots filled
+// since the last clear; any other value keeps the linear power.
 // n must be a power of two from 1 to 8192 (the cycle passes 128..8192); with any
 // other n the call returns at once: nothing is written and it is not counted.
 void ComputeSpectrum(const double* samples, double* spectrum, int n, int averagingMode, bool clear);
@@ -30,14 +32,15 @@ void ComputeSpectrum(const double* samples, double* spectrum, int n, int averagi
 const double* LastPowerSpectrum();
 int LastPowerSpectrumSize();
 
-// From state.spectrum and state.sampleCount (N): the fundamental (the highest
-// level in entries 4..N/2) into fundamentalBin/Level and thdLevels[0]; then five
-// further peaks, each the highest level above -179.0 in fundamentalBin+10..N/2-1
-// of the search copy state.searchSpectrum, which is blanked to -150.0 over
-// peak-N/100..peak+N/100-1 (clipped at 0) after each search. A search that finds
-// nothing gives harmonicBins[p] = 1, thdLevels[p+1] = -179.0 and leaves
-// harmonicLevels[p] as it was. With an N that is not a power of two from 1 to
-// 8192 it does nothing.
+// From state.spectrum and state.sampleCount (N): the fundamental, the highest
+// level in entries 4..N/2, into fundamentalBin/Level and thdLevels[0]; then five
+// further peaks into harmonicBins/Levels and thdLevels[1..5], each the highest
+// level above -179.0 in entries fundamentalBin+10..N/2-1 of the search copy
+// state.searchSpectrum (spectrum[0..N/2-1]), which after each search is blanked
+// to -150.0 over peak-N/100..peak+N/100-1, clipped at entry 0. Ties go to the
+// lowest entry. A search that finds nothing gives harmonicBins[p] = 1 and
+// thdLevels[p+1] = -179.0 and leaves harmonicLevels[p] as it was. With an N that
+// is not a power of two from 1 to 8192 it does nothing.
 void FindPeaks(MeasurementState& state);
 
 // THD in percent: 100 * sqrt(a1^2 + ... + a5^2) / a0, where ai = 10^(thdLevels[i]/20).

@@ -9,3 +9,8 @@ bool IsTransformLength(int n);
 // come from one cos/sin pair per stage and a complex recurrence. n must satisfy
 // IsTransformLength (not checked here).
 void ForwardFft(double* re, double* im, int n);
+
+// The same transform of a real block: re/im[0..n-1] get the DFT of
+// samples[0..n-1]. Same numbers as copying samples into re, zeroing im and
+// calling ForwardFft, with the bit reversal done by the copy.
+void ForwardFftOfReal(const double* samples, double* re, double* im, int n);

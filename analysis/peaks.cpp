@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 
 #include "analysis/analysis.h"
 #include "analysis/fft.h"
@@ -11,6 +12,39 @@ constexpr double kFundamentalStart = -180.0;
 constexpr double kHarmonicStart = -179.0;
 constexpr double kBlankLevel = -150.0;
 
+// Two levels side by side; GCC and Clang map ?: on these to packed max.
+using Pair = double __attribute__((vector_size(16)));
+
+// The first entry of v[0..count-1] holding the highest level above `start`, as a
+// scan from `start` with a strict > finds it; -1 when nothing exceeds `start`.
+// The maximum is exact in any order, so it is taken lane-wise first and its
+// first position looked up after.
+int FirstPeakAbove(const double* v, int count, double start) {
+    Pair m0 = {start, start}, m1 = m0, m2 = m0, m3 = m0;
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        Pair x0, x1, x2, x3;
+        std::memcpy(&x0, v + k, sizeof x0);
+        std::memcpy(&x1, v + k + 2, sizeof x1);
+        std::memcpy(&x2, v + k + 4, sizeof x2);
+        std::memcpy(&x3, v + k + 6, sizeof x3);
+        m0 = x0 > m0 ? x0 : m0;
+        m1 = x1 > m1 ? x1 : m1;
+        m2 = x2 > m2 ? x2 : m2;
+        m3 = x3 > m3 ? x3 : m3;
+    }
+    double best = start;
+    for (const Pair& m : {m0, m1, m2, m3}) {
+        best = m[0] > best ? m[0] : best;
+        best = m[1] > best ? m[1] : best;
+    }
+    for (; k < count; ++k) best = v[k] > best ? v[k] : best;
+    if (!(best > start)) return -1;
+    for (k = 0; v[k] != best; ++k) {
+    }
+    return k;
+}
+
 }  // namespace
 
 void FindPeaks(MeasurementState& state) {
@@ -20,7 +54,7 @@ void FindPeaks(MeasurementState& state) {
     const double* spectrum = state.spectrum;
     double* search = state.searchSpectrum;
 
-    for (int k = 0; k < half; ++k) search[k] = spectrum[k];
+    std::memcpy(search, spectrum, sizeof(double) * half);
 
     // thdLevels[0] starts with the fundamental too, so it never holds a stale
     // value when the range below is empty.
@@ -28,12 +62,12 @@ void FindPeaks(MeasurementState& state) {
     state.fundamentalBin = 0;
     state.thdLevels[0] = kFundamentalStart;
     if (half >= kFirstFundamentalBin) {
-        for (int j = kFirstFundamentalBin; j <= half; ++j) {
-            if (spectrum[j] > state.fundamentalLevel) {
-                state.fundamentalLevel = spectrum[j];
-                state.thdLevels[0] = spectrum[j];
-                state.fundamentalBin = j;
-            }
+        const int count = half - kFirstFundamentalBin + 1;
+        const int j = FirstPeakAbove(spectrum + kFirstFundamentalBin, count, kFundamentalStart);
+        if (j >= 0) {
+            state.fundamentalBin = kFirstFundamentalBin + j;
+            state.fundamentalLevel = spectrum[state.fundamentalBin];
+            state.thdLevels[0] = state.fundamentalLevel;
         }
     }
 
@@ -44,13 +78,12 @@ void FindPeaks(MeasurementState& state) {
         state.thdLevels[p + 1] = kHarmonicStart;
     }
     for (int p = 0; p < 5; ++p) {
-        double best = kHarmonicStart;
-        for (int k = start; k < half; ++k) {
-            if (search[k] > best) {
-                best = search[k];
-                state.harmonicBins[p] = k;
-                state.harmonicLevels[p] = best;
-                state.thdLevels[p + 1] = best;
+        if (start < half) {
+            const int k = FirstPeakAbove(search + start, half - start, kHarmonicStart);
+            if (k >= 0) {
+                state.harmonicBins[p] = start + k;
+                state.harmonicLevels[p] = search[start + k];
+                state.thdLevels[p + 1] = search[start + k];
             }
         }
         // The span m-w .. m+w-1; the part below entry 0 is dropped. The top end

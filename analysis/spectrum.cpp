@@ -3,7 +3,6 @@
 
 #include "analysis/analysis.h"
 #include "analysis/fft.h"
-#include "analysis/window.h"
 
 namespace {
 
@@ -40,9 +39,7 @@ void ClearAverages(int n) {
 
 void ComputePower(const double* samples, int n) {
     const double h = (1.0 / n) * 2.0 / n;
-    std::memcpy(fftReal, samples, sizeof(double) * n);
-    std::memset(fftImag, 0, sizeof(double) * n);
-    ForwardFft(fftReal, fftImag, n);
+    ForwardFftOfReal(samples, fftReal, fftImag, n);
     const int size = n / 2 + 1;
     for (int k = 0; k < size; ++k)
         powerSpectrum[k] = (fftReal[k] * fftReal[k] + fftImag[k] * fftImag[k]) * h;
@@ -60,11 +57,13 @@ void Finish(double* spectrum, int size) {
 void ComputeLevels(double* spectrum, int n, int averagingMode) {
     const int size = n / 2 + 1;
     ++averageCount;
+    // The amplitudes first, in a loop of their own that vectorises; the log10
+    // calls keep the next loop scalar.
     for (int i = 0; i < size; ++i) {
-        double a = std::sqrt(powerSpectrum[i]);
-        if (a < kAmplitudeFloor) a = kAmplitudeFloor;
-        levels[i] = 20.0 * std::log10(a);
+        const double a = std::sqrt(powerSpectrum[i]);
+        levels[i] = a < kAmplitudeFloor ? kAmplitudeFloor : a;
     }
+    for (int i = 0; i < size; ++i) levels[i] = 20.0 * std::log10(levels[i]);
 
     switch (averagingMode) {
         case 0:
@@ -133,5 +132,4 @@ void ResetAnalysisState() {
     std::memset(powerSpectrum, 0, sizeof powerSpectrum);
     std::memset(levels, 0, sizeof levels);
     powerSize = 0;
-    ResetWindowTable();
 }

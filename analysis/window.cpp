@@ -1,4 +1,3 @@
-#include "analysis/window.h"
 
 #include <cmath>
 

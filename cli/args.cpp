@@ -262,17 +262,19 @@ std::string UsageText() {
            "  --port COMn=PATH     COMn, opened at PATH\n"
            "  --device PATH        any serial device or pseudo-terminal\n"
            "  --demo               the stand-in instrument, in this process\n"
-           "  --signal SPEC        demo signal, e.g. 1:sine:440:2.0 (repeatable)\n"
-           "  --fault SPEC         demo fault to inject\n"
+           "  --signal CH:KIND:..  demo signal: CH:sine:FREQ:AMP[:PHASE], CH:dc:VOLTS,\n"
+           "                       CH:noise:RMS (repeatable)\n"
+           "  --fault NAME         demo fault to inject (no-reply, stall, ...)\n"
            "  --input FILE         a block saved with --save-raw, or text: volts, one per line\n"
            "\n"
            "Settings:\n"
-           "  --rate R             samples/s: " +
+           "  --rate R             samples/s (default 1800), one of\n"
+           "                       " +
            AllowedRates() +
-           " (default 1800)\n"
-           "  --samples N          block size: " +
+           "\n"
+           "  --samples N          block size (default 128): " +
            AllowedCounts() +
-           " (default 128)\n"
+           "\n"
            "  --channel C          0..6 (default 1)\n"
            "  --bits 8|10          resolution (default 8)\n"
            "  --window on|off      Blackman-Harris window (default on)\n"

@@ -12,8 +12,8 @@ struct CliOptions {
     int comPort = 0;                   // --port COMn
     std::string devicePath;            // --device PATH, or the PATH of --port COMn=PATH
     std::string inputPath;             // --input FILE
-    std::vector<std::string> signals;  // --signal SPEC (demo only), in order given
-    std::string fault;                 // --fault SPEC (demo only)
+    std::vector<std::string> signals;  // --signal CH:KIND:... (demo only), in order given
+    std::string fault;                 // --fault NAME (demo only)
 
     // Settings; the defaults are those of a fresh profile and a new dialog.
     int rateIndex = 6;   // SampleRateTable position (1800 s/s)

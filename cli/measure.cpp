@@ -258,17 +258,17 @@ class CRun {
 
     bool DemoOptions(instrument::Options* io, std::string* error) {
         bool replaced[instrument::kChannelCount] = {};
-        for (const std::string& spec : o.signals) {
+        for (const std::string& component : o.signals) {
             int channel = 0;
             instrument::ChannelSignal probe;
-            if (!instrument::ParseSignal(spec, &channel, &probe, error)) {
-                *error = "--signal " + spec + ": " + *error;
+            if (!instrument::ParseSignal(component, &channel, &probe, error)) {
+                *error = "--signal " + component + ": " + *error;
                 return false;
             }
             // The first component given for a channel replaces its demo signal.
             if (!replaced[channel]) io->channels[channel] = instrument::ChannelSignal{};
             replaced[channel] = true;
-            instrument::ParseSignal(spec, &channel, &io->channels[channel], error);
+            instrument::ParseSignal(component, &channel, &io->channels[channel], error);
         }
         if (!o.fault.empty()) {
             bool ok = false;

@@ -52,9 +52,10 @@ std::string Describe(DWORD error) {
 CWin32Port::CWin32Port(int index, int rxSize, int txSize, int noOpen) {
     if (noOpen != 0) return;
     dcb = static_cast<DCB*>(ZeroAlloc(sizeof(DCB)));
-    readOverlapped = static_cast<OVERLAPPED*>(ZeroAlloc(sizeof(OVERLAPPED)));
-    writeOverlapped = static_cast<OVERLAPPED*>(ZeroAlloc(sizeof(OVERLAPPED)));
-    if (dcb == nullptr || readOverlapped == nullptr || writeOverlapped == nullptr) {
+    if (dcb != nullptr) readOverlapped = static_cast<OVERLAPPED*>(ZeroAlloc(sizeof(OVERLAPPED)));
+    if (readOverlapped != nullptr)
+        writeOverlapped = static_cast<OVERLAPPED*>(ZeroAlloc(sizeof(OVERLAPPED)));
+    if (writeOverlapped == nullptr) {
         ReleaseRecords();
         osErrorText = "out of memory";
         errorCode = CL_ERR_MEMORY;

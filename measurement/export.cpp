@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -26,9 +27,10 @@ void AppendNumber(std::string& out, double v) {
     out.append(buf, r.ptr);
 }
 
-std::string Printf(const char* format, double a, double b = 0, double c = 0) {
+template <class... Args>
+std::string Format(const char* format, Args... args) {
     char buf[160];
-    std::snprintf(buf, sizeof buf, format, a, b, c);
+    std::snprintf(buf, sizeof buf, format, args...);
     return buf;
 }
 
@@ -105,24 +107,24 @@ std::string FormatMeasurements(const MeasurementState& state, const DistortionMe
     out += "Amplitude: " + state.amplitudeText + "\n";
     out += "THD: " + state.thdText + "\n";
     const double hzPerEntry = n > 0 ? static_cast<double>(state.sampleRate) / n : 0.0;
-    out += Printf("Fundamental entry %.0f: %.2f Hz, %.1f dBm\n", state.fundamentalBin,
+    out += Format("Fundamental entry %d: %.2f Hz, %.1f dBm\n", state.fundamentalBin,
                   state.fundamentalBin * hzPerEntry, state.fundamentalLevel);
     for (int p = 0; p < 5; ++p) {
         out += "Peak " + std::to_string(p + 1) +
-               Printf(" entry %.0f: %.2f Hz, %.1f dBm\n", state.harmonicBins[p],
+               Format(" entry %d: %.2f Hz, %.1f dBm\n", state.harmonicBins[p],
                       state.harmonicBins[p] * hzPerEntry, state.harmonicLevels[p]);
     }
     if (!metrics.valid) {
         out += "Distortion figures: not available\n";
         return out;
     }
-    out += Printf("Harmonic THD (2..10): %.4f %% (%.2f dB)\n", metrics.thdPercent, metrics.thdDb);
-    out += Printf("THD+N: %.4f %% (%.2f dB)\n", metrics.thdnPercent, metrics.thdnDb);
-    out += Printf("SINAD: %.2f dB\n", metrics.sinadDb);
-    out += Printf("SNR: %.2f dB\n", metrics.snrDb);
-    out += Printf("ENOB: %.2f bits\n", metrics.enob);
+    out += Format("Harmonic THD (2..10): %.4f %% (%.2f dB)\n", metrics.thdPercent, metrics.thdDb);
+    out += Format("THD+N: %.4f %% (%.2f dB)\n", metrics.thdnPercent, metrics.thdnDb);
+    out += Format("SINAD: %.2f dB\n", metrics.sinadDb);
+    out += Format("SNR: %.2f dB\n", metrics.snrDb);
+    out += Format("ENOB: %.2f bits\n", metrics.enob);
     out +=
-        Printf("SFDR: %.2f dB (spur at %.2f Hz)\n", metrics.sfdrDb, metrics.spurBin * hzPerEntry);
+        Format("SFDR: %.2f dB (spur at %.2f Hz)\n", metrics.sfdrDb, metrics.spurBin * hzPerEntry);
     return out;
 }
 
@@ -136,8 +138,16 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
         return false;
     };
     if (path.empty() || path.back() == '/') return fail("write", EISDIR);
+    // Through a symbolic link the file it names is replaced, and the link stays.
+    std::string target = path;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(path, ec)) {
+        const auto resolved = std::filesystem::weakly_canonical(path, ec);
+        if (ec) return fail("write", ec.value());
+        target = resolved.string();
+    }
 
-    std::string temp = path + ".XXXXXX";
+    std::string temp = target + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) return fail("write", errno);
     auto abandon = [&](const std::string& what, int err) {
@@ -148,7 +158,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
 
     // A file that exists keeps its permissions; a new one gets the usual ones.
     struct stat old {};
-    const mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : NewFileMode();
+    const mode_t mode = stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : NewFileMode();
     if (fchmod(fd, mode) != 0) return abandon("write", errno);
 
     size_t done = 0;
@@ -166,13 +176,13 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
         unlink(temp.c_str());
         return fail("write", err);
     }
-    if (rename(temp.c_str(), path.c_str()) != 0) {
+    if (rename(temp.c_str(), target.c_str()) != 0) {
         const int err = errno;
         unlink(temp.c_str());
         return fail("replace", err);
     }
     // The rename itself reaches the disk with the folder's entry.
-    const int dir = open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY);
+    const int dir = open(Folder(target).c_str(), O_RDONLY | O_DIRECTORY);
     if (dir >= 0) {
         fsync(dir);
         close(dir);

@@ -81,6 +81,69 @@ TEST_P(FftTest, PowerSpectrumIsScaledDftPowerOfBinsUpToHalf) {
     }
 }
 
+// The power stage exactly as written down: copy, counter-form bit reversal,
+// butterflies twiddle by twiddle with the recurrence, power times (1/n)*2/n.
+std::vector<double> ReferencePower(const std::vector<double>& samples) {
+    const int n = static_cast<int>(samples.size());
+    std::vector<double> re = samples, im(n, 0.0);
+    const double h = (1.0 / n) * 2.0 / n;
+    const int m = static_cast<int>(std::log10(static_cast<double>(n)) / std::log10(2.0) + 0.1);
+    int j = 0;
+    for (int i = 0; i < n - 1; ++i) {
+        if (i < j) {
+            std::swap(re[i], re[j]);
+            std::swap(im[i], im[j]);
+        }
+        int k = n / 2;
+        while (k <= j) {
+            j -= k;
+            k /= 2;
+        }
+        j += k;
+    }
+    const double pi = 4.0 * std::atan(1.0);
+    for (int stage = 1; stage <= m; ++stage) {
+        const int le = static_cast<int>(std::pow(2.0, stage));
+        const int le1 = le / 2;
+        const double wRe = std::cos(pi / le1), wIm = -std::sin(pi / le1);
+        double uRe = 1.0, uIm = 0.0;
+        for (int g = 0; g < le1; ++g) {
+            for (int i = g; i < n; i += le) {
+                const int ip = i + le1;
+                const double tRe = uRe * re[ip] - uIm * im[ip];
+                const double tIm = uRe * im[ip] + uIm * re[ip];
+                re[ip] = re[i] - tRe;
+                im[ip] = im[i] - tIm;
+                re[i] = re[i] + tRe;
+                im[i] = im[i] + tIm;
+            }
+            const double nextRe = wRe * uRe - wIm * uIm;
+            const double nextIm = uIm * wRe + wIm * uRe;
+            uRe = nextRe;
+            uIm = nextIm;
+        }
+    }
+    std::vector<double> power(n / 2 + 1);
+    for (int k = 0; k <= n / 2; ++k) power[k] = (re[k] * re[k] + im[k] * im[k]) * h;
+    return power;
+}
+
+// The transform may reorder independent butterflies and keep tables, but the
+// results must stay the same to the last bit.
+TEST_P(FftTest, PowerSpectrumIsBitIdenticalToTheReferenceOrder) {
+    const int n = GetParam();
+    std::mt19937 rng(n + 2);
+    std::uniform_real_distribution<double> dist(-5.0, 5.0);
+    std::vector<double> samples(n), spectrum(kBufferSize);
+    for (double& s : samples) s = dist(rng);
+    const std::vector<double> expected = ReferencePower(samples);
+
+    ComputeSpectrum(samples.data(), spectrum.data(), n, 0, false);
+
+    ASSERT_EQ(LastPowerSpectrumSize(), n / 2 + 1);
+    for (int k = 0; k <= n / 2; ++k) ASSERT_EQ(LastPowerSpectrum()[k], expected[k]) << "k = " << k;
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryBlockLength, FftTest,
                          ::testing::Values(128, 256, 512, 1024, 2048, 4096, 8192));
 

@@ -160,6 +160,17 @@ TEST_F(TempDir, FailedWriteSaysWhyAndLeavesNothingBehind) {
     EXPECT_EQ(ReadAll(dir / "taken" / "inside"), "keep");
 }
 
+TEST_F(TempDir, WriteThroughASymbolicLinkReplacesItsTarget) {
+    fs::create_directory(dir / "real");
+    std::ofstream(dir / "real" / "out.csv") << "old";
+    fs::create_symlink("real/out.csv", dir / "link.csv");
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(dir / "link.csv", "new", &error)) << error;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
+    EXPECT_EQ(ReadAll(dir / "real" / "out.csv"), "new");
+    EXPECT_EQ(fs::directory_iterator(dir / "real")->path().filename(), "out.csv");
+}
+
 TEST_F(TempDir, CsvFileMatchesTheFormattedText) {
     const auto s = SpectrumState(256, 500);
     std::string error;

@@ -91,15 +91,15 @@ class Measure : public ::testing::Test {
         return *host;
     }
 
-    // What the instrument read, once at least `count` bytes are in (or 5 s passed).
-    std::string Received(size_t count) {
+    // What the instrument read, once it ends with `tail` (or 5 s passed).
+    std::string ReceivedEndingWith(const std::string& tail) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        std::vector<unsigned char> bytes = host->ReceivedBytes();
-        while (bytes.size() < count && std::chrono::steady_clock::now() < until) {
+        for (;;) {
+            const std::vector<unsigned char> bytes = host->ReceivedBytes();
+            const std::string text(bytes.begin(), bytes.end());
+            if (text.ends_with(tail) || std::chrono::steady_clock::now() > until) return text;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            bytes = host->ReceivedBytes();
         }
-        return std::string(bytes.begin(), bytes.end());
     }
 
     fs::path dir;
@@ -108,8 +108,9 @@ class Measure : public ::testing::Test {
 };
 
 struct Wire {
+    const char* name;
     const char* settings;
-    const char* bytes;  // handshake, then one cycle
+    const char* cycles;  // the bytes of the cycles after the handshake "9P"
 };
 
 class MeasureWire : public Measure, public ::testing::WithParamInterface<Wire> {};
@@ -118,17 +119,28 @@ TEST_P(MeasureWire, SettingsBecomeTheCommandBytes) {
     Start();
     ASSERT_EQ(Run("--device " + host->SlavePath() + " " + GetParam().settings), kExitMeasured)
         << err.str();
-    const std::string expected = GetParam().bytes;
-    EXPECT_EQ(Received(expected.size()), expected);
+    const std::string cycles = GetParam().cycles;
+    std::string wire = ReceivedEndingWith(cycles);
+    // A handshake that missed its 50 ms on a loaded machine is tried again.
+    int handshakes = 0;
+    while (wire.rfind("9P", 0) == 0) {
+        wire.erase(0, 2);
+        ++handshakes;
+    }
+    EXPECT_GE(handshakes, 1);
+    EXPECT_LE(handshakes, 3);
+    EXPECT_EQ(wire, cycles);
     EXPECT_NE(out.str().find("Fundamental: "), std::string::npos) << out.str();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MeasureWire,
-    ::testing::Values(Wire{"", "9Pi1GQS88"},
-                      Wire{"--channel 5 --rate 6000 --bits 10 --samples 256", "9Pm5MRS88"},
-                      Wire{"--channel 0 --rate 100 --bits 8", "9Ph0AQS88"},
-                      Wire{"--channel 6 --rate 2500 --count 2", "9Pn6IQS88n6IQS88"}));
+    ::testing::Values(Wire{"Defaults", "", "i1GQS88"},
+                      Wire{"Channel5Rate6000Bits10",
+                           "--channel 5 --rate 6000 --bits 10 --samples 256", "m5MRS88"},
+                      Wire{"Channel0Rate100", "--channel 0 --rate 100 --bits 8", "h0AQS88"},
+                      Wire{"TwoCycles", "--channel 6 --rate 2500 --count 2", "n6IQS88n6IQS88"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(Measure, RefusedSettingsSendNothing) {
     Start();

@@ -168,7 +168,9 @@ TEST_F(Win32Port, QueueSizesKeepTheirLow16Bits) {
 }
 
 int allocationsLeft = 0;
+int allocationsAsked = 0;
 bool RefuseAfterCount(std::size_t) {
+    ++allocationsAsked;
     return allocationsLeft-- > 0;
 }
 
@@ -176,6 +178,7 @@ class Win32PortOutOfMemory : public Win32Port, public ::testing::WithParamInterf
 
 TEST_P(Win32PortOutOfMemory, RecordThatCannotBeHadGivesMemoryAndOpensNothing) {
     allocationsLeft = GetParam();
+    allocationsAsked = 0;
     ZeroAllocHook previous = SetZeroAllocHook(RefuseAfterCount);
     {
         CWin32Port port(0, 4096, 2048, 0);
@@ -185,6 +188,7 @@ TEST_P(Win32PortOutOfMemory, RecordThatCannotBeHadGivesMemoryAndOpensNothing) {
         EXPECT_EQ(port.writeOverlapped, nullptr);
     }
     SetZeroAllocHook(previous);
+    EXPECT_EQ(allocationsAsked, GetParam() + 1);  // gives up at the first refusal
     EXPECT_TRUE(world().calls.empty());
     EXPECT_EQ(portUsage[0], 0);
 }

@@ -1,0 +1,465 @@
+// The main dialog: template layout, start from the profile, data exchange and
+// every handler, with the cycle, the connection and the box recorded.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+#include "analysis/analysis.h"
+#include "tests/ui/dialog_fixture.h"
+#include "ui/about_dlg.h"
+#include "ui/app_icon.h"
+#include "ui/readouts.h"
+#include "ui/up_down.h"
+
+class TestDialog : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void init() { ResetAnalysisState(); }
+
+    void templateControlsInOrderWithTheirGeometry();
+    void tabStopsFollowTemplateOrder();
+    void freshProfileStartsAt1800And128Channel1Com3();
+    void outOfRangeAndNonNumericStoredValues();
+    void channelSpinClampsAndStores();
+    void comPortSpinSteps_data();
+    void comPortSpinSteps();
+    void listsWithoutConnectionShowTheBoxButStillChange();
+    void listsWithConnectionClearWithoutBox();
+    void averagingOnAnd10ClearWithoutConnectionOffDoesNot();
+    void clearAndResolutionButtonsNeedAConnection();
+    void thdEnableBlanksTheFieldBothWays();
+    void runWithoutConnectionKeepsRunSelectedAndNoTimer();
+    void runAndStopDriveTimer100();
+    void clickOrTickDuringACycleDoesNothing();
+    void ticksWhileTheBoxIsOpenShowNoSecondBox();
+    void cancelStopsTheTimerAndCloses();
+    void mouseMoveClickAndMarkerOff();
+    void readoutsBeforeTheFirstPaintChangeNothing();
+    void resizeSnapsToMinimumAndRemovesMarker();
+    void statusToolTipIsEmptyWithoutPort();
+    void aboutBoxAndIcon();
+};
+
+void TestDialog::initTestCase() {
+    // A grab with boxes for glyphs must not pass as a drawn dialog.
+    QVERIFY2(QFontDatabase::families().contains(QStringLiteral("DejaVu Sans")),
+             "fonts-dejavu-core is not installed");
+    DialogFixture f;
+    f.Start();
+    QCOMPARE(QFontInfo(f.dialog->font()).family(), QStringLiteral("DejaVu Sans"));
+    QCOMPARE(QFontInfo(f.dialog->PlotFont()).family(), QStringLiteral("DejaVu Sans"));
+}
+
+void TestDialog::templateControlsInOrderWithTheirGeometry() {
+    DialogFixture f;
+    f.Start();
+    const std::vector<QWidget*>& controls = f.dialog->TemplateControls();
+    QCOMPARE(controls.size(), std::size_t{36});
+    const int ids[36] = {1010, 1037, 1011, 1035, 1012, 1006, 1007, 1030, 1031, 1032, 1054, 1036,
+                         1034, 1074, 1004, 1005, 1075, 1015, 1002, 1003, 1072, 1008, 1014, 0,
+                         0,    0,    0,    0,    0,    1009, 0,    0,    0,    1013, 0,    0};
+    for (int i = 0; i < 36; ++i) {
+        const QString expected = ids[i] ? ControlName(ids[i]) : QStringLiteral("IDC_STATIC");
+        QCOMPARE(controls[i]->objectName(), expected);
+    }
+    QCOMPARE(f.dialog->size(), QSize(513, 561));
+    QCOMPARE(f.dialog->windowTitle(), QStringLiteral("Kyv FFT Ap V1.0 "));
+    // Progress bar (7, 87, 331 x 8 DLU): rows 141..153, just above the plot at 165.
+    QCOMPARE(f.Control<QProgressBar>(IDC_PROGRESS)->geometry(), QRect(11, 141, 496, 13));
+    QCOMPARE(f.Control<QPushButton>(IDC_SINGLE_CONVERT)->geometry(), QRect(323, 114, 88, 21));
+    QCOMPARE(f.Control<QLineEdit>(IDC_CURSOR)->geometry(), QRect(324, 67, 174, 19));
+    QCOMPARE(f.Control<QPushButton>(IDC_SINGLE_CONVERT)->text(), QStringLiteral("Single Convert"));
+    QCOMPARE(qobject_cast<QLabel*>(controls[32])->text(), QStringLiteral("Port Status: "));
+    QVERIFY(f.Control<QLineEdit>(IDC_PORT_STATUS)->isReadOnly());
+    QVERIFY(f.dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(f.dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+void TestDialog::tabStopsFollowTemplateOrder() {
+    DialogFixture f;
+    f.Start();
+    const int order[] = {1037, 1011, 1035, 1012, 1030, 1031, 1032,
+                         1054, 1036, 1034, 1074, 1075, 1072};
+    QWidget* w = f.Control<QWidget>(order[0]);
+    for (int id : order) {
+        QCOMPARE(w->objectName(), ControlName(id));
+        do {
+            w = w->nextInFocusChain();
+        } while (!(w->focusPolicy() & Qt::TabFocus) || w == f.dialog.get() ||
+                 w->parentWidget() != f.dialog.get());
+    }
+    for (int id : {1006, 1007, 1004, 1005, 1015, 1002, 1003, 1008, 1014}) {
+        QVERIFY(!(f.Control<QRadioButton>(id)->focusPolicy() & Qt::TabFocus));
+    }
+    QVERIFY(!(f.Control<CUpDownCtrl>(IDC_COMPORT_SPIN)->focusPolicy() & Qt::TabFocus));
+}
+
+void TestDialog::freshProfileStartsAt1800And128Channel1Com3() {
+    DialogFixture f;
+    f.Start();
+    QCOMPARE(f.state->sampleRate, 1800);
+    QCOMPARE(f.state->sampleCount, 128);
+    QCOMPARE(f.state->channel, 1);
+    QCOMPARE(f.state->comPort, 3);
+    QCOMPARE(f.dialog->connects, std::vector<int>{3});
+    QCOMPARE(f.Control<QComboBox>(IDC_SAMPLE_RATE)->currentText(), QStringLiteral("1800s/s"));
+    QCOMPARE(f.Control<QComboBox>(IDC_SAMPLE_RATE)->count(), 13);
+    QCOMPARE(f.Control<QComboBox>(IDC_SAMPLE_COUNT)->currentText(), QStringLiteral("128"));
+    QCOMPARE(f.Control<QLineEdit>(IDC_CHANNEL)->text(), QStringLiteral("1"));
+    QCOMPARE(f.Control<QLineEdit>(IDC_MARKER)->text(), QStringLiteral("Click on graph"));
+    QCOMPARE(f.Control<QLineEdit>(IDC_PORT_STATUS)->text(), QStringLiteral("COM3:Error"));
+    QVERIFY(f.Control<QRadioButton>(IDC_STOP)->isChecked());
+    QVERIFY(f.Control<QRadioButton>(IDC_AVG_OFF)->isChecked());
+    QVERIFY(f.Control<QRadioButton>(IDC_8BIT)->isChecked());
+    QVERIFY(f.Control<QRadioButton>(IDC_WINDOW_ON)->isChecked());
+    QVERIFY(f.Control<QCheckBox>(IDC_THD_ENABLE)->isChecked());
+    QCOMPARE(f.state->thdEnabled, 1);
+    // Reading the defaults writes nothing.
+    QVERIFY(!QFile::exists(f.ProfilePath()));
+}
+
+void TestDialog::outOfRangeAndNonNumericStoredValues() {
+    DialogFixture f;
+    f.Start(
+        "[MyOrvanelAp]\nSampleRateSelection=13\nNumSampleSelection=-1\nChannelSelection=two\n"
+        "OrvanelComPort=20\n");
+    QCOMPARE(f.Control<QComboBox>(IDC_SAMPLE_RATE)->currentIndex(), -1);
+    QCOMPARE(f.Control<QComboBox>(IDC_SAMPLE_COUNT)->currentIndex(), -1);
+    QCOMPARE(f.state->sampleRate, 0);
+    QCOMPARE(f.state->sampleCount, 0);
+    QCOMPARE(f.state->channel, 1);                       // not a number: the default
+    QCOMPARE(f.dialog->connects, std::vector<int>{20});  // taken as stored
+    QCOMPARE(f.dialog->RateSelection(), -1);
+}
+
+void TestDialog::channelSpinClampsAndStores() {
+    DialogFixture f;
+    f.Start("[MyOrvanelAp]\nChannelSelection=9\n");
+    auto* edit = f.Control<QLineEdit>(IDC_CHANNEL);
+    auto* spin = f.Control<CUpDownCtrl>(IDC_CHANNEL_SPIN);
+    QCOMPARE(edit->text(), QStringLiteral("9"));
+    spin->ClickDown();  // proposes +1, lowers the channel: 9 - 1 = 8, clamped to 6
+    QCOMPARE(edit->text(), QStringLiteral("6"));
+    QCOMPARE(f.Stored(kKeyChannel), 6);
+    for (int i = 0; i < 10; ++i) spin->ClickDown();
+    QCOMPARE(f.state->channel, 0);
+    QCOMPARE(f.Stored(kKeyChannel), 0);
+    spin->ClickUp();
+    QCOMPARE(edit->text(), QStringLiteral("1"));
+    QCOMPARE(f.Stored(kKeyChannel), 1);
+
+    DialogFixture g;
+    g.Start("[MyOrvanelAp]\nChannelSelection=9\n");
+    g.Control<CUpDownCtrl>(IDC_CHANNEL_SPIN)->ClickUp();
+    QCOMPARE(g.state->channel, 6);
+}
+
+void TestDialog::comPortSpinSteps_data() {
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<bool>("up");
+    QTest::addColumn<int>("next");
+    QTest::newRow("COM3 up") << 3 << true << 4;
+    QTest::newRow("COM3 down") << 3 << false << 2;
+    QTest::newRow("COM16 up stays") << 16 << true << 16;
+    QTest::newRow("COM1 down stays") << 1 << false << 1;
+    QTest::newRow("stored 20 down") << 20 << false << 16;
+}
+
+void TestDialog::comPortSpinSteps() {
+    QFETCH(int, stored);
+    QFETCH(bool, up);
+    QFETCH(int, next);
+    DialogFixture f;
+    f.Start("[MyOrvanelAp]\nOrvanelComPort=" + QByteArray::number(stored) + "\n");
+    auto* spin = f.Control<CUpDownCtrl>(IDC_COMPORT_SPIN);
+    up ? spin->ClickUp() : spin->ClickDown();
+    QCOMPARE(f.dialog->connects, (std::vector<int>{stored, next}));
+    QCOMPARE(f.state->comPort, next);
+}
+
+void TestDialog::listsWithoutConnectionShowTheBoxButStillChange() {
+    DialogFixture f;
+    f.Start();
+    auto* counts = f.Control<QComboBox>(IDC_SAMPLE_COUNT);
+    counts->setCurrentIndex(4);
+    emit counts->activated(4);
+    QCOMPARE(f.dialog->boxes, QStringList{QStringLiteral("Please select a valid COM port")});
+    QCOMPARE(f.state->sampleCount, 2048);
+    QCOMPARE(f.Stored(kKeySampleCount), 4);
+
+    auto* rates = f.Control<QComboBox>(IDC_SAMPLE_RATE);
+    rates->setCurrentIndex(12);
+    emit rates->activated(12);
+    QCOMPARE(f.dialog->boxes.size(), 2);
+    QCOMPARE(f.state->sampleRate, 6000);
+    QCOMPARE(f.Stored(kKeySampleRate), 12);
+    QCOMPARE(f.dialog->RateSelection(), 12);
+}
+
+namespace {
+
+// Primes the "On" average with a tone at bin 10, then feeds silence: the
+// output at bin 10 tells whether the averages were restarted in between.
+struct AveragingProbe {
+    MeasurementState& s;
+    void Prime() {
+        for (int j = 0; j < 128; ++j) s.samples[j] = std::sin(2 * M_PI * 10 * j / 128.0);
+        ComputeSpectrum(s.samples, s.spectrum, 128, 1, false);
+    }
+    bool WasCleared() {
+        for (int j = 0; j < 128; ++j) s.samples[j] = 0.0;
+        ComputeSpectrum(s.samples, s.spectrum, 128, 1, false);
+        // Cleared: only the silent block counts (floor); otherwise the tone's level halves in.
+        return s.spectrum[10] < -179.0;
+    }
+};
+
+}  // namespace
+
+void TestDialog::listsWithConnectionClearWithoutBox() {
+    DialogFixture f;
+    f.Start({}, true);
+    AveragingProbe probe{*f.state};
+    probe.Prime();
+    auto* counts = f.Control<QComboBox>(IDC_SAMPLE_COUNT);
+    counts->setCurrentIndex(0);
+    emit counts->activated(0);
+    QVERIFY(f.dialog->boxes.isEmpty());
+    QVERIFY(probe.WasCleared());
+}
+
+void TestDialog::averagingOnAnd10ClearWithoutConnectionOffDoesNot() {
+    DialogFixture f;
+    f.Start();
+    AveragingProbe probe{*f.state};
+    probe.Prime();
+    f.Control<QRadioButton>(IDC_AVG_OFF)->click();
+    QVERIFY(!probe.WasCleared());
+
+    for (int id : {IDC_AVG_ON, IDC_AVG_10}) {
+        ResetAnalysisState();
+        probe.Prime();
+        f.Control<QRadioButton>(id)->click();
+        QVERIFY(probe.WasCleared());
+    }
+    QVERIFY(f.dialog->boxes.isEmpty());
+    f.dialog->RefreshSettings();
+    QCOMPARE(f.state->averagingMode, 2);
+}
+
+void TestDialog::clearAndResolutionButtonsNeedAConnection() {
+    DialogFixture f;
+    f.Start();
+    AveragingProbe probe{*f.state};
+    probe.Prime();
+    f.Control<QPushButton>(IDC_CLEAR)->click();
+    f.Control<QRadioButton>(IDC_10BIT)->click();
+    QCOMPARE(f.dialog->boxes.size(), 2);
+    QVERIFY(!probe.WasCleared());
+    f.dialog->RefreshSettings();
+    QCOMPARE(f.state->resolution, 1);  // the button moved all the same
+
+    DialogFixture g;
+    g.Start({}, true);
+    AveragingProbe connected{*g.state};
+    connected.Prime();
+    g.Control<QRadioButton>(IDC_8BIT)->click();
+    QVERIFY(g.dialog->boxes.isEmpty());
+    QVERIFY(connected.WasCleared());
+}
+
+void TestDialog::thdEnableBlanksTheFieldBothWays() {
+    DialogFixture f;
+    f.Start();
+    auto* check = f.Control<QCheckBox>(IDC_THD_ENABLE);
+    auto* field = f.Control<QLineEdit>(IDC_THD);
+    f.state->thdText = "1.234 %";
+    f.dialog->ShowValues();
+    check->click();
+    QCOMPARE(field->text(), QStringLiteral(" "));
+    QCOMPARE(f.state->thdEnabled, 0);
+    f.state->thdText = "2.000 %";
+    f.dialog->ShowValues();
+    check->click();
+    QCOMPARE(field->text(), QStringLiteral(" "));
+    QCOMPARE(f.state->thdEnabled, 1);
+}
+
+void TestDialog::runWithoutConnectionKeepsRunSelectedAndNoTimer() {
+    DialogFixture f;
+    f.Start();
+    f.Control<QRadioButton>(IDC_RUN)->click();
+    QCOMPARE(f.dialog->boxes, QStringList{QStringLiteral("Please select a valid COM port")});
+    QVERIFY(!f.dialog->RunTimerActive());
+    QVERIFY(f.Control<QRadioButton>(IDC_RUN)->isChecked());
+    f.dialog->RefreshSettings();
+    QCOMPARE(f.state->runMode, 1);
+    QCOMPARE(f.dialog->cycles, 0);
+}
+
+void TestDialog::runAndStopDriveTimer100() {
+    DialogFixture f;
+    f.Start({}, true);
+    f.Control<QRadioButton>(IDC_RUN)->click();
+    QVERIFY(f.dialog->RunTimerActive());
+    QCOMPARE(f.dialog->RunTimerInterval(), 100);
+    QTRY_VERIFY_WITH_TIMEOUT(f.dialog->cycles >= 2, 10000);
+    f.Control<QRadioButton>(IDC_STOP)->click();
+    QVERIFY(!f.dialog->RunTimerActive());
+    QCOMPARE(f.state->busy, 0);
+}
+
+void TestDialog::clickOrTickDuringACycleDoesNothing() {
+    DialogFixture f;
+    f.Start({}, true);
+    int busyInside = -1;
+    f.dialog->duringCycle = [&] {
+        busyInside = f.state->busy;
+        f.Control<QPushButton>(IDC_SINGLE_CONVERT)->click();
+        f.dialog->OnTimer(kRunTimerId);
+    };
+    f.Control<QPushButton>(IDC_SINGLE_CONVERT)->click();
+    QCOMPARE(f.dialog->cycles, 1);
+    QCOMPARE(busyInside, 1);
+    QCOMPARE(f.state->busy, 0);
+    QVERIFY(f.dialog->boxes.isEmpty());
+}
+
+void TestDialog::ticksWhileTheBoxIsOpenShowNoSecondBox() {
+    DialogFixture f;
+    f.Start({}, true);
+    f.Control<QRadioButton>(IDC_RUN)->click();
+    f.state->connected = 0;  // the connection was lost while running
+    int nested = 0;
+    f.dialog->whileBoxOpen = [&] {
+        for (; nested < 5; ++nested) f.dialog->OnTimer(kRunTimerId);
+    };
+    f.dialog->OnTimer(kRunTimerId);
+    QCOMPARE(nested, 5);
+    QCOMPARE(f.dialog->boxes.size(), 1);
+    // Once it is closed the next tick asks again.
+    f.dialog->whileBoxOpen = nullptr;
+    f.dialog->OnTimer(kRunTimerId);
+    QCOMPARE(f.dialog->boxes.size(), 2);
+    QCOMPARE(f.dialog->cycles, 0);
+}
+
+void TestDialog::cancelStopsTheTimerAndCloses() {
+    DialogFixture f;
+    f.Start({}, true);
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    f.Control<QRadioButton>(IDC_RUN)->click();
+    QTest::keyClick(f.dialog.get(), Qt::Key_Escape);
+    QVERIFY(!f.dialog->RunTimerActive());
+    QVERIFY(!f.dialog->isVisible());
+    QCOMPARE(f.dialog->result(), int(QDialog::Accepted));
+
+    DialogFixture g;
+    g.Start();
+    g.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(g.dialog.get()));
+    g.dialog->close();  // the close box
+    QVERIFY(!g.dialog->isVisible());
+    QCOMPARE(g.dialog->result(), int(QDialog::Accepted));
+}
+
+void TestDialog::mouseMoveClickAndMarkerOff() {
+    DialogFixture f;
+    f.Start();
+    f.state->sampleRate = 1000;
+    f.dialog->resize(600, 500);
+    f.dialog->grab();  // one paint sets the frame (40, 165, 590, 480)
+    QVERIFY(f.area.plotRect == (PlotRect{40, 165, 590, 480}));
+    auto* cursor = f.Control<QLineEdit>(IDC_CURSOR);
+    auto* marker = f.Control<QLineEdit>(IDC_MARKER);
+
+    QTest::mouseMove(f.dialog.get(), QPoint(40, 165));
+    f.dialog->OnMouseMove(QPoint(40, 165));
+    QCOMPARE(cursor->text(), QStringLiteral("0Hz  20.0dBm"));
+    f.dialog->OnMouseMove(QPoint(39, 300));  // left of the frame: unchanged
+    QCOMPARE(cursor->text(), QStringLiteral("0Hz  20.0dBm"));
+
+    QTest::mouseClick(f.dialog.get(), Qt::LeftButton, {}, QPoint(200, 250));
+    QCOMPARE(f.area.markerX, 200);
+    QCOMPARE(f.area.markerY, 250);
+    QCOMPARE(marker->text(), QStringLiteral("Click on graph"));  // until the mouse moves
+    f.dialog->OnMouseMove(QPoint(100, 350));
+    QCOMPARE(marker->text(), QStringLiteral("90.9Hz  -63.5dB"));
+    QTest::mouseClick(f.dialog.get(), Qt::LeftButton, {}, QPoint(591, 250));  // outside
+    QCOMPARE(f.area.markerX, 200);
+
+    f.Control<QPushButton>(IDC_MARKER_OFF)->click();
+    QCOMPARE(f.area.markerX, 0);
+    QCOMPARE(f.area.markerY, 250);
+    QCOMPARE(marker->text(), QStringLiteral("Click on graph"));
+}
+
+void TestDialog::readoutsBeforeTheFirstPaintChangeNothing() {
+    DialogFixture f;
+    f.Start();
+    QVERIFY(f.area.plotRect == PlotRect{});
+    f.dialog->OnMouseMove(QPoint(0, 0));
+    QCOMPARE(f.Control<QLineEdit>(IDC_CURSOR)->text(), QString());
+    QCOMPARE(f.state->cursorText, std::string());
+}
+
+void TestDialog::resizeSnapsToMinimumAndRemovesMarker() {
+    DialogFixture f;
+    f.Start();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    f.dialog->grab();
+    f.area.markerX = 100;
+    f.state->markerText = "1.0Hz  1.0dB";
+    f.dialog->ShowValues();
+    f.dialog->resize(500, 600);
+    QTRY_COMPARE(f.dialog->frameGeometry().size(), QSize(530, 320));
+    QCOMPARE(f.area.markerX, 0);
+    QCOMPARE(f.Control<QLineEdit>(IDC_MARKER)->text(), QStringLiteral("1.0Hz  1.0dB"));
+    f.dialog->resize(700, 600);
+    QTRY_COMPARE(f.dialog->size(), QSize(700, 600));
+}
+
+void TestDialog::statusToolTipIsEmptyWithoutPort() {
+    DialogFixture f;
+    f.Start();
+    QCOMPARE(f.Control<QLineEdit>(IDC_PORT_STATUS)->toolTip(), QString());
+}
+
+void TestDialog::aboutBoxAndIcon() {
+    CAboutDlg about;
+    QCOMPARE(about.windowTitle(), QStringLiteral("About Pelkor"));
+    QCOMPARE(about.size(), QSize(353, 89));
+    auto* text = about.findChild<QLabel*>(QStringLiteral("IDC_STATIC_VERSION"));
+    QVERIFY(text);
+    QCOMPARE(text->text(), QStringLiteral("Pelkor Version 1.0"));
+    auto* ok = about.findChild<QPushButton*>(QStringLiteral("IDOK"));
+    QVERIFY(ok && ok->isDefault());
+    about.show();
+    ok->click();
+    QCOMPARE(about.result(), int(QDialog::Accepted));
+
+    for (int size : {32, 16}) {
+        const QImage image = AppIconImage(size);
+        QCOMPARE(image.size(), QSize(size, size));
+        QCOMPARE(image.colorCount(), 16);
+        // A picture, not a blank: the red trace and the white frame are there.
+        QSet<QRgb> colours;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) colours.insert(image.pixel(x, y));
+        QVERIFY(colours.contains(qRgb(255, 0, 0)));
+        QVERIFY(colours.contains(qRgb(255, 255, 255)));
+    }
+}
+
+QTEST_MAIN(TestDialog)
+#include "test_dialog.moc"
