@@ -36,7 +36,7 @@ class RecordingUi : public MeasurementUi {
   public:
     explicit RecordingUi(MeasurementState& state) : state_(state) {}
 
-    // Sets both lists and the values that follow from them.
+    // Selects positions in the rate and count lists; RefreshSettings takes them over.
     void Select(int rateSelection, int sampleCountSelection) {
         controls.rateSelection = rateSelection;
         controls.sampleCountSelection = sampleCountSelection;
@@ -162,7 +162,7 @@ class ScriptedPort : public CComPort {
         if (onDestroy) onDestroy();
     }
 
-    // Queues bytes to arrive at once, or when the clock reaches atMs.
+    // Queues bytes to arrive at once, or when the clock in use reaches atMs.
     void Deliver(const std::vector<unsigned char>& bytes, std::uint64_t atMs = 0) {
         scheduled.push_back({atMs, bytes});
     }

@@ -1,14 +1,18 @@
 // The main dialog: template layout, start from the profile, data exchange and
 // every handler, with the cycle, the connection and the box recorded.
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 
 #include "analysis/analysis.h"
@@ -45,7 +49,11 @@ class TestDialog : public QObject {
     void readoutsBeforeTheFirstPaintChangeNothing();
     void resizeSnapsToMinimumAndRemovesMarker();
     void statusToolTipIsEmptyWithoutPort();
+    void aMinimisedWindowIsLeftAlone();
     void aboutBoxAndIcon();
+    void contextMenuAndF1OpenTheAboutBox();
+    void enterClosesUnlessAButtonHasTheFocus();
+    void exportsSaveOrSayWhyAndLeaveNoFile();
 };
 
 void TestDialog::initTestCase() {
@@ -429,6 +437,21 @@ void TestDialog::resizeSnapsToMinimumAndRemovesMarker() {
     QTRY_COMPARE(f.dialog->size(), QSize(700, 600));
 }
 
+void TestDialog::aMinimisedWindowIsLeftAlone() {
+    DialogFixture f;
+    f.Start();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    f.area.markerX = 120;
+    f.dialog->showMinimized();
+    QTRY_VERIFY(f.dialog->isMinimized());
+    // What a minimise reports on some platforms: a tiny client area.
+    QResizeEvent event(QSize(0, 0), f.dialog->size());
+    QApplication::sendEvent(f.dialog.get(), &event);
+    QCOMPARE(f.area.markerX, 120);
+    QCOMPARE(f.dialog->size(), QSize(513, 561));
+}
+
 void TestDialog::statusToolTipIsEmptyWithoutPort() {
     DialogFixture f;
     f.Start();
@@ -459,6 +482,99 @@ void TestDialog::aboutBoxAndIcon() {
         QVERIFY(colours.contains(qRgb(255, 0, 0)));
         QVERIFY(colours.contains(qRgb(255, 255, 255)));
     }
+}
+
+void TestDialog::contextMenuAndF1OpenTheAboutBox() {
+    DialogFixture f;
+    f.Start();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    QStringList entries;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction* a : menu->actions()) {
+            if (!a->isSeparator()) entries << a->text();
+        }
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(100, 300),
+                            f.dialog->mapToGlobal(QPoint(100, 300)));
+    QApplication::sendEvent(f.dialog.get(), &event);
+    QCOMPARE(entries,
+             (QStringList{
+                 QStringLiteral("&About Pelkor..."), QStringLiteral("Save spectrum as CSV\u2026"),
+                 QStringLiteral("Save plot as PNG\u2026"), QStringLiteral("Copy measurements")}));
+
+    QString about;
+    QTimer::singleShot(0, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        QVERIFY(modal);
+        about = modal->windowTitle();
+        qobject_cast<QDialog*>(modal)->accept();
+    });
+    QTest::keyClick(f.dialog.get(), Qt::Key_F1);
+    QCOMPARE(about, QStringLiteral("About Pelkor"));
+    QVERIFY(f.dialog->isVisible());
+}
+
+void TestDialog::enterClosesUnlessAButtonHasTheFocus() {
+    DialogFixture f;
+    f.Start();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    QPushButton* clear = f.Control<QPushButton>(IDC_CLEAR);
+    clear->setFocus();
+    QTest::keyClick(clear, Qt::Key_Return);
+    QCOMPARE(f.dialog->boxes.size(), 1);  // "Clear" ran, without a connection
+    QVERIFY(f.dialog->isVisible());
+    QLineEdit* status = f.Control<QLineEdit>(IDC_PORT_STATUS);
+    status->setFocus();
+    QTest::keyClick(status, Qt::Key_Return);
+    QVERIFY(!f.dialog->isVisible());
+    QCOMPARE(f.dialog->result(), int(QDialog::Accepted));
+}
+
+void TestDialog::exportsSaveOrSayWhyAndLeaveNoFile() {
+    DialogFixture f;
+    f.Start();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    f.state->sampleCount = 128;
+    f.state->sampleRate = 1800;
+    f.state->spectrum[3] = -12.5;
+
+    QString error;
+    const QString csv = f.dir.filePath(QStringLiteral("spectrum.csv"));
+    QVERIFY2(f.dialog->SaveSpectrumCsv(csv, &error), qPrintable(error));
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.front(), QByteArray("entry,frequency_hz,level_db"));
+    QVERIFY(lines[4].startsWith("3,"));
+    QVERIFY(lines[4].endsWith(",-12.5"));
+
+    const QString png = f.dir.filePath(QStringLiteral("plot.png"));
+    QVERIFY2(f.dialog->SavePlotPng(png, &error), qPrintable(error));
+    const QImage image(png);
+    QCOMPARE(image.width(), f.dialog->width());
+    QVERIFY(image.height() > 300);
+
+    // Into a folder that does not exist: a reason that names the path, and no file.
+    const QString missing = f.dir.filePath(QStringLiteral("no/such/dir/plot.png"));
+    error.clear();
+    QVERIFY(!f.dialog->SavePlotPng(missing, &error));
+    QVERIFY2(error.contains(missing), qPrintable(error));
+    QVERIFY(!f.dialog->SaveSpectrumCsv(f.dir.filePath(QStringLiteral("no/x.csv")), &error));
+    // Over a folder: refused, and the folder is still a folder.
+    QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("taken")));
+    QVERIFY(!f.dialog->SavePlotPng(f.dir.filePath(QStringLiteral("taken")), &error));
+    QVERIFY(QFileInfo(f.dir.filePath(QStringLiteral("taken"))).isDir());
+    QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{QStringLiteral("plot.png"), QStringLiteral("spectrum.csv")}));
+
+    f.dialog->CopyMeasurements();
+    QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("1800")));
 }
 
 QTEST_MAIN(TestDialog)

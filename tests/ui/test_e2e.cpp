@@ -16,6 +16,7 @@
 #include "instrument/instrument.h"
 #include "ui/ini_profile.h"
 #include "ui/spectrum_dlg.h"
+#include "ui/up_down.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ class TestEndToEnd : public QObject {
     void singleConvertShowsTheTone_data();
     void singleConvertShowsTheTone();
     void runModeKeepsMeasuring();
+    void aFailedPortNamesDeviceAndReasonInTheToolTip();
 
   private:
     std::unique_ptr<instrument::PtyHost> host_;
@@ -163,6 +165,27 @@ void TestEndToEnd::runModeKeepsMeasuring() {
     dialog_->findChild<QRadioButton*>(ControlName(IDC_STOP))->click();
     QVERIFY(!dialog_->RunTimerActive());
     QVERIFY(dialog_->boxes.isEmpty());
+}
+
+void TestEndToEnd::aFailedPortNamesDeviceAndReasonInTheToolTip() {
+    const std::string missing = dir_.filePath(QStringLiteral("no-such-tty")).toStdString();
+    std::string error;
+    QVERIFY2(SetComDevice(4, missing, &error), error.c_str());
+    auto* status = dialog_->findChild<QLineEdit*>(ControlName(IDC_PORT_STATUS));
+    auto* spin = dialog_->findChild<CUpDownCtrl*>(ControlName(IDC_COMPORT_SPIN));
+    spin->ClickUp();
+    QCOMPARE(status->text(), QStringLiteral("COM4:Error"));
+    QCOMPARE(state_->connected, 0);
+    const QString tip = status->toolTip();
+    // The device and why it failed (the reason from the port, for example "no such device").
+    QVERIFY2(tip.contains(QString::fromStdString(missing)), qPrintable(tip));
+    QVERIFY2(tip.contains(QStringLiteral("no such"), Qt::CaseInsensitive), qPrintable(tip));
+    // Back to the instrument: ready again, the tip is the device alone.
+    spin->ClickDown();
+    QCOMPARE(status->text(), QStringLiteral("COM3:Ready"));
+    QCOMPARE(status->toolTip(), QString::fromStdString(host_->SlavePath()));
+    // The profile keeps the last good port.
+    QCOMPARE(CIniProfile(profile_->Path()).ReadInt(kProfileSection, kKeyComPort, 0), 3);
 }
 
 QTEST_MAIN(TestEndToEnd)
