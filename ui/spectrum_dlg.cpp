@@ -58,6 +58,13 @@ void CheckIndex(QButtonGroup* group, int index) {
     group->setExclusive(true);
 }
 
+// One up-down step from value, clamped to lo..hi. In 64 bits, so that a stored
+// value at an end of int steps into the range instead of wrapping around.
+int StepClamped(int value, int iDelta, int lo, int hi) {
+    const long long next = static_cast<long long>(value) - iDelta;
+    return static_cast<int>(std::clamp<long long>(next, lo, hi));
+}
+
 }  // namespace
 
 QString ControlName(int id) {
@@ -475,14 +482,14 @@ void CSpectrumDlg::OnThdEnable() {
 
 void CSpectrumDlg::OnChannelSpin(int iDelta) {
     RefreshSettings();
-    state_.channel = std::clamp(state_.channel - iDelta, kMinChannel, kMaxChannel);
+    state_.channel = StepClamped(state_.channel, iDelta, kMinChannel, kMaxChannel);
     ShowValues();
     profile_.WriteInt(kProfileSection, kKeyChannel, state_.channel);
 }
 
 void CSpectrumDlg::OnComPortSpin(int iDelta) {
     RefreshSettings();
-    state_.comPort = std::clamp(state_.comPort - iDelta, kMinComPort, kMaxComPort);
+    state_.comPort = StepClamped(state_.comPort, iDelta, kMinComPort, kMaxComPort);
     state_.portStatusText = "Testing...";
     ShowValues();
     Connect(state_.comPort);

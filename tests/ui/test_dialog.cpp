@@ -14,6 +14,8 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QtTest>
+#include <climits>
+#include <tuple>
 
 #include "analysis/analysis.h"
 #include "tests/ui/dialog_fixture.h"
@@ -168,6 +170,17 @@ void TestDialog::channelSpinClampsAndStores() {
     g.Start("[MyOrvanelAp]\nChannelSelection=9\n");
     g.Control<CUpDownCtrl>(IDC_CHANNEL_SPIN)->ClickUp();
     QCOMPARE(g.state->channel, 6);
+
+    // The ends of int, as an edited profile may hold them: clamped, not wrapped.
+    for (const auto& [stored, up, next] :
+         {std::tuple{INT_MAX, true, 6}, std::tuple{INT_MIN, false, 0}}) {
+        DialogFixture h;
+        h.Start("[MyOrvanelAp]\nChannelSelection=" + QByteArray::number(stored) + "\n");
+        auto* edge = h.Control<CUpDownCtrl>(IDC_CHANNEL_SPIN);
+        up ? edge->ClickUp() : edge->ClickDown();
+        QCOMPARE(h.state->channel, next);
+        QCOMPARE(h.Stored(kKeyChannel), next);
+    }
 }
 
 void TestDialog::comPortSpinSteps_data() {
@@ -179,6 +192,9 @@ void TestDialog::comPortSpinSteps_data() {
     QTest::newRow("COM16 up stays") << 16 << true << 16;
     QTest::newRow("COM1 down stays") << 1 << false << 1;
     QTest::newRow("stored 20 down") << 20 << false << 16;
+    // Edited profiles: the step from the ends of int still clamps, it does not wrap.
+    QTest::newRow("stored INT_MAX up") << INT_MAX << true << 16;
+    QTest::newRow("stored INT_MIN down") << INT_MIN << false << 1;
 }
 
 void TestDialog::comPortSpinSteps() {
