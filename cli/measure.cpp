@@ -177,10 +177,27 @@ class CRun {
     std::string sourceName;  // port, device or file
     std::string failure;     // why the run stopped early
     bool stdoutTaken = false;
+    long long completed = 0;  // cycles measured
 
     int Fail(int code, const std::string& message) {
+        if (failure.empty()) failure = message;
         err << "pelkor-measure: " << message << "\n";
         return code;
+    }
+
+    // Prints the cycle's line; the report keeps it only when it is wanted, so a
+    // long run without --json holds no more than the last cycle.
+    void Keep(Cycle c) {
+        ++completed;
+        Report(c);
+        if (o.jsonPath.empty()) {
+            if (cycles.empty())
+                cycles.push_back(std::move(c));
+            else
+                cycles.front() = std::move(c);
+        } else {
+            cycles.push_back(std::move(c));
+        }
     }
 
     void Report(const Cycle& c) {
@@ -215,8 +232,7 @@ class CRun {
             s.averagingMode = o.averagingMode;
             const std::string started = Now();
             AnalyseVolts(s, file.voltValues.data());
-            cycles.push_back(Record(s, started));
-            Report(cycles.back());
+            Keep(Record(s, started));
             return kExitMeasured;
         }
         int index = 0;
@@ -250,8 +266,7 @@ class CRun {
             s.averagingMode = o.averageGiven ? o.averagingMode : b.averagingMode;
             const std::string started = Now();
             AnalyseBlock(s, b.bytes.data(), static_cast<int>(b.bytes.size()));
-            cycles.push_back(Record(s, started));
-            Report(cycles.back());
+            Keep(Record(s, started));
         }
         return kExitMeasured;
     }
@@ -356,9 +371,8 @@ class CRun {
             s.busy = 0;
             ui.EndProgress();
             if (ui.repaints > repaints) {
-                cycles.push_back(Record(s, started));
-                Report(cycles.back());
-                if (!ui.lastBlock.empty()) {
+                Keep(Record(s, started));
+                if (!o.rawPath.empty() && !ui.lastBlock.empty()) {
                     RawBlock b;
                     b.rateIndex = o.rateIndex;
                     b.countIndex = o.countIndex;
@@ -409,8 +423,7 @@ class CRun {
         Settings s = SettingsOf(*state);
         if (!cycles.empty()) s = cycles.front().settings;
         WriteSettings(j, s);
-        j.Integer("count",
-                  o.source == CliSource::kInput ? static_cast<long long>(cycles.size()) : o.cycles);
+        j.Integer("count", o.source == CliSource::kInput ? completed : o.cycles);
         j.Integer("interval_ms", o.intervalMs);
         j.EndObject();
         j.BeginArray("cycles");
@@ -463,10 +476,11 @@ class CRun {
     int Go() {
         stdoutTaken = o.jsonPath == "-" || o.csvPath == "-";
         const int code = o.source == CliSource::kInput ? FromInput() : FromInstrument();
-        if (code != kExitMeasured && code != kExitAcquisition) return code;
+        // A run that reached the instrument reports, also when it failed there.
+        if (code == kExitBadArguments) return code;
         bool written = true;
         if (!o.jsonPath.empty()) written = Emit(o.jsonPath, Json(), "--json") && written;
-        if (!cycles.empty()) {
+        if (completed > 0) {
             if (!o.csvPath.empty()) {
                 written = Emit(o.csvPath, FormatSpectrumCsv(*state), "--csv") && written;
             }

@@ -350,6 +350,11 @@ int CPosixPort::Idle() {
     }
     struct pollfd p = {fd, POLLIN, 0};
     const int r = Retry([&] { return os->poll(&p, 1, 1); });
+    if (r < 0) {
+        // poll did not wait: without the pause a waiting caller would spin.
+        ClockSleepMs(1);
+        return 0;
+    }
     if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
         const std::size_t before = rxCount;
         Fill();

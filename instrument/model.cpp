@@ -125,6 +125,8 @@ ByteUse Model::Receive(unsigned char byte, int speed, double now) {
                 stream_.limit = stream_.sent + faultSamples_;
                 limitAction_ = LimitAction::Stop;
                 if (stream_.pendingLow >= 0) ++stream_.limit;
+                // No extra samples: the limit is checked only after a byte.
+                if (stream_.sent >= stream_.limit) stream_.flowing = false;
             } else if (stream_.pendingLow >= 0) {
                 stream_.limit = stream_.sent + 1;  // finish the sample on the wire
                 limitAction_ = LimitAction::Stop;

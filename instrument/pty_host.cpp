@@ -86,6 +86,7 @@ struct PtyHost::Impl {
     void WatchOpeners();
     bool OthersHoldSlave() const;
     void WritePending();
+    void DropUnsentOutput();
     void CloseDevice();
     void RemoveLinks();  // caller holds mutex
     void LogByte(double time, const char* direction, int speed, unsigned char byte,
@@ -137,6 +138,7 @@ bool PtyHost::Impl::ReadCommands() {
         std::lock_guard<std::mutex> lock(mutex);
         for (ssize_t i = 0; i < n; ++i) {
             const ByteUse use = model.Receive(buf[i], speed, now);
+            if (use == ByteUse::SpeedChange) DropUnsentOutput();
             received.push_back(buf[i]);
             speeds.push_back(speed);
             LogByte(now, "in ", speed, buf[i], ByteUseName(use));
@@ -213,6 +215,16 @@ void PtyHost::Impl::WritePending() {
         done += static_cast<std::size_t>(n);
     }
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(done));
+}
+
+// A line keeps no bytes for a listener that is not there, and the reset at '9'
+// ends the stream: what a program that stopped reading left behind (the host's
+// backlog and the pseudo-terminal's buffers) must not reach the program that
+// connects next.
+void PtyHost::Impl::DropUnsentOutput() {
+    pending.clear();
+    tcflush(master, TCOFLUSH);
+    tcflush(slave, TCIFLUSH);
 }
 
 void PtyHost::Impl::Run() {

@@ -389,8 +389,13 @@ void CSpectrumDlg::UpdatePortToolTip() {
     if (const CComPort* port = state_.port) {
         tip = QString::fromStdString(port->devicePath);
         if (port->osError != 0 && !port->osErrorText.empty()) {
-            if (!tip.isEmpty()) tip += QLatin1Char('\n');
-            tip += QString::fromStdString(port->osErrorText);
+            const QString reason = QString::fromStdString(port->osErrorText);
+            // The reason usually names the device already.
+            if (reason.contains(tip)) {
+                tip = reason;
+            } else {
+                tip = tip.isEmpty() ? reason : tip + QLatin1Char('\n') + reason;
+            }
         }
     }
     if (portStatus_->toolTip() != tip) portStatus_->setToolTip(tip);

@@ -210,9 +210,9 @@ TEST_P(MeasureFailure, ExitCodeAndReason) {
     EXPECT_NE(err.str().find(host->SlavePath()), std::string::npos) << err.str();
     EXPECT_TRUE(out.str().empty()) << out.str();
     EXPECT_FALSE(fs::exists(csv));  // nothing measured, no spectrum
-    if (GetParam().exitCode == kExitAcquisition) {
-        EXPECT_NE(ReadAll(json).find("\"status\": \"failed\""), std::string::npos);
-    }
+    const std::string report = ReadAll(json);
+    EXPECT_NE(report.find("\"status\": \"failed\""), std::string::npos) << report;
+    EXPECT_NE(report.find(GetParam().says), std::string::npos) << report;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -19,6 +19,7 @@
 #include "comlink/device_map.h"
 #include "comlink/link.h"
 #include "comlink/posix_port.h"
+#include "tests/comlink/fake_clock.h"
 
 namespace {
 
@@ -258,6 +259,17 @@ TEST_F(SeamTest, NothingAvailableIsNotAnError) {
     std::vector<unsigned char> data(100, 'd');
     EXPECT_EQ(port->Write(data.data(), 100), 48u);
     EXPECT_EQ(port->GetError(), CL_ERR_TXSHORT);
+}
+
+TEST_F(SeamTest, IdleWaitsItsMillisecondEvenWhenPollFails) {
+    auto port = MakePort();
+    ASSERT_EQ(port->GetError(), 0);
+    CFakeClock clock;
+    fake.failures["poll"] = {ENOMEM};
+    EXPECT_EQ(port->Idle(), 0);
+    EXPECT_EQ(clock.sleeps, 1) << "a failing poll made Idle return without waiting";
+    EXPECT_EQ(port->GetError(), 0);
+    EXPECT_FALSE(port->HungUp());
 }
 
 struct HangUp {

@@ -283,14 +283,17 @@ TEST_F(ModelTest, StalledInstrumentRecoversOnlyThroughTheSpeedChange) {
 }
 
 TEST_F(ModelTest, ExtraBytesFollowTheStopByte) {
-    Options options;
-    options.fault = Fault::ExtraBytes;
-    options.faultSamples = 5;
-    Connect(options);
-    Send("8");
-    EXPECT_EQ(TakeUntil(100.0 / 1800.0).size(), 100u);
-    model_->Receive('8', 128000, 100.0 / 1800.0);
-    EXPECT_EQ(TakeUntil(10.0).size(), 5u);
+    for (int extra : {5, 0}) {
+        SCOPED_TRACE(extra);
+        Options options;
+        options.fault = Fault::ExtraBytes;
+        options.faultSamples = extra;
+        Connect(options);
+        Send("8");
+        EXPECT_EQ(TakeUntil(100.0 / 1800.0).size(), 100u);
+        model_->Receive('8', 128000, 100.0 / 1800.0);
+        EXPECT_EQ(TakeUntil(10.0).size(), static_cast<std::size_t>(extra));
+    }
 }
 
 TEST_F(ModelTest, GarbageAfterSpeedChangeAndConfigurationAndInPlaceOfSamples) {

@@ -243,6 +243,35 @@ TEST(PtyHostTest, KeepsWorkingWhenTheProgramClosesAndReopens) {
     EXPECT_EQ(second.Connect(), "Q");
 }
 
+TEST(PtyHostTest, ReconnectAfterAnAbandonedStreamFindsTheInstrumentIdle) {
+    PtyHost host(DcOnChannel4(1.0, false));
+    std::string error;
+    ASSERT_TRUE(host.Start(&error)) << error;
+    Client client;
+    ASSERT_TRUE(client.Open(host.SlavePath()));
+    ASSERT_EQ(client.Connect(), "Q");
+    // A program starts a block, then stops reading without a stop byte (it crashed).
+    client.Write("l4MQS8");
+    ASSERT_EQ(client.Read(1, 5000).size(), 1u);
+    ASSERT_EQ(ReceivedAtLeast(host, 8).size(), 8u);
+    // Unpaced the stream fills the pseudo-terminal's buffers at once; let it.
+    int queued = 0;
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (queued < 4000 && Clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(ioctl(client.fd(), FIONREAD, &queued), 0);
+    }
+    ASSERT_GE(queued, 4000);
+
+    // The next connection: the reset at '9' leaves nothing of the old stream.
+    client.Write("9");
+    ASSERT_TRUE(client.Speed(128000));
+    client.Write("P");
+    ASSERT_EQ(ReceivedAtLeast(host, 10).size(), 10u);
+    EXPECT_EQ(client.Read(1, 5000), "Q");
+    EXPECT_EQ(client.Read(1, 300), "") << "the old stream still came after the reset";
+}
+
 TEST(PtyHostTest, UnpacedLargestBlockGoesThroughThePtyBuffer) {
     PtyHost host(DcOnChannel4(1.0, false));
     std::string error;

@@ -49,6 +49,7 @@ class TestDialog : public QObject {
     void readoutsBeforeTheFirstPaintChangeNothing();
     void resizeSnapsToMinimumAndRemovesMarker();
     void statusToolTipIsEmptyWithoutPort();
+    void aMinimisedWindowIsLeftAlone();
     void aboutBoxAndIcon();
     void contextMenuAndF1OpenTheAboutBox();
     void enterClosesUnlessAButtonHasTheFocus();
@@ -434,6 +435,21 @@ void TestDialog::resizeSnapsToMinimumAndRemovesMarker() {
     QCOMPARE(f.Control<QLineEdit>(IDC_MARKER)->text(), QStringLiteral("1.0Hz  1.0dB"));
     f.dialog->resize(700, 600);
     QTRY_COMPARE(f.dialog->size(), QSize(700, 600));
+}
+
+void TestDialog::aMinimisedWindowIsLeftAlone() {
+    DialogFixture f;
+    f.Start();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    f.area.markerX = 120;
+    f.dialog->showMinimized();
+    QTRY_VERIFY(f.dialog->isMinimized());
+    // What a minimise reports on some platforms: a tiny client area.
+    QResizeEvent event(QSize(0, 0), f.dialog->size());
+    QApplication::sendEvent(f.dialog.get(), &event);
+    QCOMPARE(f.area.markerX, 120);
+    QCOMPARE(f.dialog->size(), QSize(513, 561));
 }
 
 void TestDialog::statusToolTipIsEmptyWithoutPort() {

@@ -177,8 +177,9 @@ void TestEndToEnd::aFailedPortNamesDeviceAndReasonInTheToolTip() {
     QCOMPARE(status->text(), QStringLiteral("COM4:Error"));
     QCOMPARE(state_->connected, 0);
     const QString tip = status->toolTip();
-    QVERIFY2(tip.startsWith(QString::fromStdString(missing)), qPrintable(tip));
-    QVERIFY2(tip.contains(QLatin1Char('\n')), qPrintable(tip));  // and the reason below it
+    // The device and why it failed (the reason from the port, for example "no such device").
+    QVERIFY2(tip.contains(QString::fromStdString(missing)), qPrintable(tip));
+    QVERIFY2(tip.contains(QStringLiteral("no such"), Qt::CaseInsensitive), qPrintable(tip));
     // Back to the instrument: ready again, the tip is the device alone.
     spin->ClickDown();
     QCOMPARE(status->text(), QStringLiteral("COM3:Ready"));
