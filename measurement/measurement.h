@@ -38,10 +38,12 @@ public:
 };
 
 // One measurement: configure, start, receive one block, stop, decode, analyse,
-// format the three result texts and repaint. Needs state.link; every failure is
-// shown through ui.MessageBox and leaves the previous results in place. A rate
-// selection, sample count or channel outside the tables is refused before any
-// byte is sent; a lost device ends the cycle with "Instrument connection lost.".
+// format the three result texts and repaint. Needs state.link; failures are
+// shown through ui.MessageBox. A timeout or a lost device ("Instrument
+// connection lost.") ends the cycle and leaves the previous results in place;
+// "Array overflow error." and "Bits error" are shown and the cycle goes on. A
+// rate selection, sample count or channel outside the tables is refused before
+// any byte is sent.
 void SingleConvert(MeasurementState& state, MeasurementUi& ui);
 
 // Tears down the current connection, opens COMn, switches the instrument to

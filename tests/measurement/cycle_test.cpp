@@ -227,6 +227,45 @@ TEST_F(CycleTest, WaitingBytesRenewTheDeadline) {
     EXPECT_GE(clock.nowMs, 5700u);
 }
 
+TEST_F(CycleTest, BytesWaitingRenewTheDeadlineEvenWhenTheReadGetsNone) {
+    ui.Select(6, 0);
+    block = Bytes(128, 0xFF);
+    firstDelayMs = 5000;
+    // The queue reports a byte that no read delivers until the block comes.
+    port->onWrite = [this](unsigned char c) {
+        OnInstrumentByte(*port, c);
+        if (c == '8' && streaming) port->rxCountResult = 1;
+    };
+    ui.onPump = [this](int) {
+        if (clock.nowMs >= 5000) port->rxCountResult.reset();
+    };
+
+    SingleConvert(*state, ui);
+
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0];
+    EXPECT_NEAR(state->samples[0], 5.0, 1e-9);
+    EXPECT_EQ(ui.repaintCount, 1);
+}
+
+TEST_F(CycleTest, SilenceEndsReceptionAfterTwoToThreeWholeSeconds) {
+    ui.Select(6, 0);  // the instrument sends nothing
+    std::uint64_t startMs = 0;
+    port->onWrite = [&](unsigned char c) {
+        OnInstrumentByte(*port, c);
+        if (c == '8' && streaming) startMs = clock.nowMs;
+    };
+
+    SingleConvert(*state, ui);
+
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"Acquisition timeout. Click OK to continue."});
+    EXPECT_EQ(Written(), "i1GQS88");  // the stop byte before the box
+    const std::uint64_t silentMs = writeTimes.back() - startMs;
+    EXPECT_GE(silentMs, 2000u);
+    EXPECT_LE(silentMs, 3000u + 20u);  // the last pass's pauses and read
+    EXPECT_EQ(ui.repaintCount, 0);
+    EXPECT_TRUE(TextsUnchanged());
+}
+
 struct InvalidCase {
     const char* name;
     int rateSelection;
