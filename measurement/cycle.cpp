@@ -130,17 +130,6 @@ int Percent(int received, int expected) {
     return std::min(percent, 100);
 }
 
-void Decode(MeasurementState& state, const unsigned char* block, int n) {
-    if (state.resolution != 0) {
-        for (int j = 0; j < n; ++j) {
-            const int raw = block[2 * j] * 256 + block[2 * j + 1];
-            state.samples[j] = raw * kVoltsPerCount10;
-        }
-    } else {
-        for (int j = 0; j < n; ++j) state.samples[j] = block[j] * kVoltsPerCount8;
-    }
-}
-
 }  // namespace
 
 void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
@@ -235,7 +224,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     if (!CheckSampleCount(ui, n)) return;
     std::fill(std::begin(state.spectrum), std::end(state.spectrum), 0.0);
     std::fill(std::begin(state.samples), std::end(state.samples), 0.0);
-    Decode(state, buffer.block, n);
+    DecodeBlock(state, buffer.block, n);
     ui.RefreshSettings();
     for (int j = 0; j < n; ++j) state.samples[j] = ScaleToInput(state.samples[j]);
 
@@ -246,7 +235,28 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
 
     // Result texts.
     ui.RefreshSettings();
+    FormatResultTexts(state);
+    ui.ShowValues();
+    const bool drained = Drain(state, ui, DrainMode::Plain);
+    ui.RepaintPlot();
+    if (!drained) ReportConnectionLost(ui);
+}
+
+void DecodeBlock(MeasurementState& state, const unsigned char* block, int n) {
+    if (state.resolution != 0) {
+        for (int j = 0; j < n; ++j) {
+            const int raw = block[2 * j] * 256 + block[2 * j + 1];
+            state.samples[j] = raw * kVoltsPerCount10;
+        }
+    } else {
+        for (int j = 0; j < n; ++j) state.samples[j] = block[j] * kVoltsPerCount8;
+    }
+}
+
+void FormatResultTexts(MeasurementState& state) {
+    const int n = state.sampleCount;
     char text[64];
+    // Both halves are integer divisions; the result equals bin x rate / N, truncated.
     const double fraction = static_cast<double>(state.fundamentalBin) / (n / 2);
     std::snprintf(text, sizeof text, "%d Hz", static_cast<int>(fraction * (state.sampleRate / 2)));
     state.fundamentalText = text;
@@ -256,8 +266,4 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
         std::snprintf(text, sizeof text, "%.3f %%", ComputeThd(state));
         state.thdText = text;
     }
-    ui.ShowValues();
-    const bool drained = Drain(state, ui, DrainMode::Plain);
-    ui.RepaintPlot();
-    if (!drained) ReportConnectionLost(ui);
 }

@@ -46,6 +46,16 @@ public:
 // any byte is sent.
 void SingleConvert(MeasurementState& state, MeasurementUi& ui);
 
+// Counts of the received block to volts 0..5 in state.samples[0..n-1], at the
+// resolution state.resolution holds (10-bit: high byte first, not masked).
+// The block must hold (resolution + 1) x n bytes.
+void DecodeBlock(MeasurementState& state, const unsigned char* block, int n);
+
+// The three result texts from the peak search's results: "%d Hz", "%.1f dBm",
+// and "%.3f %%" of ComputeThd when thdEnabled is 1 (otherwise thdText stays).
+// Needs a sampleCount of at least 2.
+void FormatResultTexts(MeasurementState& state);
+
 // Tears down the current connection, opens COMn, switches the instrument to
 // 128000 baud and checks its reply. The outcome is state.portStatusText and
 // state.connected; a good handshake writes n to state.profile (when set). A
