@@ -101,6 +101,10 @@ int CSpectrumApp::Run(int argc, char** argv) {
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QString::fromStdString(program));
     SetReportHandler(&ShowLibraryError);
+    // Without a word here the operator would lose every change of this session.
+    if (!profile.LastError().isEmpty()) {
+        QMessageBox::warning(nullptr, QApplication::applicationName(), profile.LastError());
+    }
 
     {
         CSpectrumDlg dialog(measurementState, plotArea, profile);

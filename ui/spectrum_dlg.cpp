@@ -129,7 +129,7 @@ void CSpectrumDlg::CreateControls() {
         e->setReadOnly(true);
         e->setFrame(true);
         e->setFocusPolicy(Qt::StrongFocus);
-        // Read-only fields look like the dialog, as they do on the original platform.
+        // Read-only fields look like the dialog, as they do on Windows.
         QPalette palette = e->palette();
         palette.setColor(QPalette::Base, palette.color(QPalette::Window));
         e->setPalette(palette);
