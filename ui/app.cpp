@@ -105,6 +105,9 @@ int CSpectrumApp::Run(int argc, char** argv) {
     if (!profile.LastError().isEmpty()) {
         QMessageBox::warning(nullptr, QApplication::applicationName(), profile.LastError());
     }
+    profile.SetSaveFailedHandler([](const QString& reason) {
+        QMessageBox::warning(nullptr, QApplication::applicationName(), reason);
+    });
 
     {
         CSpectrumDlg dialog(measurementState, plotArea, profile);

@@ -46,7 +46,9 @@ void CIniProfile::WriteInt(const std::string& section, const std::string& key, i
     settings_->setValue(KeyPath(section, key), QString::number(value));
     settings_->sync();
     if (settings_->status() != QSettings::NoError) {
+        const bool firstFailure = lastError_.isEmpty();
         lastError_ = QStringLiteral("cannot save the settings to %1").arg(path_);
+        if (firstFailure && onSaveFailed_) onSaveFailed_(lastError_);
     } else {
         lastError_.clear();
     }

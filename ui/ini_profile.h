@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,12 +29,18 @@ class CIniProfile final : public Profile {
     QString Path() const { return path_; }
     // Empty while every read and write has worked; otherwise why the last one failed.
     QString LastError() const { return lastError_; }
+    // Called with the reason at the first save that fails, so the operator hears
+    // once that changes are not kept, not at every step.
+    void SetSaveFailedHandler(std::function<void(const QString&)> handler) {
+        onSaveFailed_ = std::move(handler);
+    }
 
   private:
     QString path_;
     std::unique_ptr<QSettings> settings_;
     bool writable_ = true;
     QString lastError_;
+    std::function<void(const QString&)> onSaveFailed_;
 };
 
 // Where the profile lives by default: $XDG_CONFIG_HOME (or ~/.config), folder

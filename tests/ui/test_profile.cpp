@@ -20,6 +20,7 @@ class TestProfile : public QObject {
     void writeIsDecimalTextAndLeavesNoTemporaryFile();
     void writeCreatesTheFolder();
     void unparsableFileIsNeitherUsedNorOverwritten();
+    void failedSaveIsReportedOnce();
     void portsSectionReadsAsText();
     void options_data();
     void options();
@@ -122,6 +123,24 @@ void TestProfile::unparsableFileIsNeitherUsedNorOverwritten() {
     profile.WriteInt("MyOrvanelAp", "ChannelSelection", 5);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), garbage);
+}
+
+void TestProfile::failedSaveIsReportedOnce() {
+    QTemporaryDir dir;
+    // A regular file where the profile's folder should be: no save can work,
+    // whoever runs the test (root included).
+    QFile blocker(dir.filePath(QStringLiteral("pelkor")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    CIniProfile profile(dir.filePath(QStringLiteral("pelkor/pelkor.INI")));
+    QStringList reports;
+    profile.SetSaveFailedHandler([&](const QString& reason) { reports << reason; });
+
+    profile.WriteInt("MyOrvanelAp", "ChannelSelection", 2);
+    profile.WriteInt("MyOrvanelAp", "ChannelSelection", 3);
+    QCOMPARE(reports.size(), 1);
+    QVERIFY(reports.first().contains(QStringLiteral("pelkor.INI")));
+    QVERIFY(!profile.LastError().isEmpty());
 }
 
 void TestProfile::portsSectionReadsAsText() {
