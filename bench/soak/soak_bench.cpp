@@ -1,8 +1,8 @@
-// A soak: CYCLES measurement cycles (default 10000) against the stand-in
-// instrument, unpaced, run in this process on a pseudo-terminal as
-// pelkor-measure --demo runs it. Every EVERY cycles (default 250) it samples the
-// resident set size and the open file descriptors of this process from
-// /proc/self.
+// A soak: CYCLES measurement cycles (default 10000) of 128 10-bit samples
+// against the stand-in instrument, unpaced (at the line's speed), run in this
+// process on a pseudo-terminal as pelkor-measure --demo runs it. Every EVERY
+// cycles (default 250) it samples the resident set size and the open file
+// descriptors of this process from /proc/self.
 //
 // Output: "# cycle rss_kib fds failures" and one line per sample (cycle 0 is
 // before the first), then "# seconds S" with the wall time of the cycles.
@@ -27,7 +27,7 @@ class SoakUi : public MeasurementUi {
     explicit SoakUi(MeasurementState& state) : state_(state) {}
     void RefreshSettings() override {
         state_.sampleRate = SampleRateTable[kDefaultSampleRateIndex].rate;
-        state_.sampleCount = 1024;
+        state_.sampleCount = 128;
         state_.resolution = 1;
         state_.channel = kDefaultChannel;
         state_.averagingMode = 1;

@@ -15,7 +15,9 @@
 // Kind (low 3 bits): 0..3 deliver the data; 4 starts the next phase (before the
 // start byte -> after the start byte -> after the stop byte); 5 the device
 // vanishes; 6 the queue count lies for kLieMs (the length byte minus 128);
-// 7 line chatter, one byte every `delay` ms (at least 1), 8 x `length` times.
+// 7 line chatter, one byte every `delay` ms (at least 1), 8 x `length` times,
+// or for ever with length 0 (a line that never goes quiet: every drain must
+// still end).
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -43,6 +45,7 @@ constexpr std::uint64_t kSettleMs = 10000;
 // that lies for ever is not a line the cycle can measure on.
 constexpr std::uint64_t kLieMs = 300;
 constexpr unsigned char kChatterByte = 0x55;
+constexpr int kForever = 1 << 30;  // chatter bytes: more than any cycle may read
 
 // Pause only moves the phase's time on (past a chatter).
 enum class Action { Deliver, Vanish, LieCount, TruthCount, Chatter, Pause };
@@ -95,9 +98,11 @@ Script ParseScript(const std::uint8_t* data, std::size_t size) {
         } else {
             // Its bytes come from the clock, one at each period, with no event each.
             e.action = Action::Chatter;
-            e.value = 8 * length;
+            e.value = length == 0 ? kForever : 8 * length;
             s.phases[phase].push_back(e);
-            e = Event{Action::Pause, std::max<std::uint64_t>(delay, 1) * e.value, 0, {}};
+            const std::uint64_t lasts =
+                length == 0 ? 0 : std::max<std::uint64_t>(delay, 1) * e.value;
+            e = Event{Action::Pause, lasts, 0, {}};
         }
         s.phases[phase].push_back(std::move(e));
     }

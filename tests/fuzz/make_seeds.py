@@ -91,6 +91,10 @@ def main():
           event(0, 3, block8))
     write("cycle", "count_lies", settings8 + event(4, 0) + event(6, 1, length=200) +
           event(0, 50, block8))
+    # a line that never goes quiet: before the start, and an instrument that ignores the stop
+    write("cycle", "chatter_forever_before_start", settings8 + event(7, 3, length=0))
+    write("cycle", "stop_ignored", settings8 + event(4, 0) + event(0, 3, block8) + event(4, 0) +
+          event(7, 1, length=0))
     write("cycle", "refused_rate", bytes([0x04, 14 << 3 | 0, 1]) + event(4, 0))
 
     # the INI profile
