@@ -24,8 +24,16 @@ std::string FormatMeasurements(const MeasurementState& state, const DistortionMe
 // (ComputeDistortionMetrics(state)).
 std::string FormatMeasurements(const MeasurementState& state);
 
-// Writes data to path by way of a temporary file in the same folder: written in
-// full, flushed to disk, then renamed over path. On failure returns false, leaves
-// path as it was, removes the temporary file and, when error is not null, sets
-// *error to a message naming the path and the system's reason.
+// Writes data to path. A regular file (or a new one) is written whole or not at
+// all: by way of a temporary file in the same folder, written in full, flushed
+// to disk, then renamed over path; a read-only file is not replaced. A FIFO or a
+// character device is written directly (a FIFO waits a few seconds at most for
+// a reader). A folder, socket or other node is refused. On failure returns
+// false, leaves path as it was, removes the temporary file and, when error is
+// not null, sets *error to a message naming the path and the reason.
 bool WriteFileAtomically(const std::string& path, const std::string& data, std::string* error);
+
+// Whether WriteFileAtomically could write path now, without writing anything:
+// the node is a kind it writes, writable, and for a regular or new file its
+// folder exists and takes new files. Sets *error as WriteFileAtomically would.
+bool CheckOutputPath(const std::string& path, std::string* error);

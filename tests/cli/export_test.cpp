@@ -2,14 +2,23 @@
 #include "measurement/export.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <vector>
+
+#include "tests/measurement/as_nobody.h"
 
 namespace fs = std::filesystem;
 
@@ -169,6 +178,133 @@ TEST_F(TempDir, WriteThroughASymbolicLinkReplacesItsTarget) {
     EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
     EXPECT_EQ(ReadAll(dir / "real" / "out.csv"), "new");
     EXPECT_EQ(fs::directory_iterator(dir / "real")->path().filename(), "out.csv");
+}
+
+// A socket node at path, as a server leaves it; false when none can be made.
+bool MakeSocket(const fs::path& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.string().size() >= sizeof address.sun_path) return false;
+    std::strcpy(address.sun_path, path.c_str());
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return made;
+}
+
+mode_t KindOf(const fs::path& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
+TEST_F(TempDir, AFifoAndACharacterDeviceAreWrittenInPlace) {
+    const fs::path fifo = dir / "results.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] { received = ReadAll(fifo); });
+    std::string error;
+    const std::string big(300000, 'j');  // more than a pipe holds at once
+    EXPECT_TRUE(WriteFileAtomically(fifo, big, &error)) << error;
+    reader.join();
+    EXPECT_EQ(received.size(), big.size());
+    EXPECT_EQ(KindOf(fifo), static_cast<mode_t>(S_IFIFO));
+
+    // A device node of our own where the system lets us make one, else the system's.
+    fs::path device = dir / "null";
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) device = "/dev/null";
+    EXPECT_TRUE(WriteFileAtomically(device, "spectrum\n", &error)) << error;
+    EXPECT_EQ(KindOf(device), static_cast<mode_t>(S_IFCHR));
+    EXPECT_TRUE(CheckOutputPath(fifo, &error)) << error;
+    EXPECT_TRUE(CheckOutputPath(device, &error)) << error;
+    // Nothing was left beside them.
+    for (const auto& name : Entries())
+        EXPECT_TRUE(name == "results.fifo" || name == "null") << name;
+}
+
+TEST_F(TempDir, OtherNodesAreRefusedBeforeAndAtTheWriteAndStay) {
+    struct Case {
+        fs::path path;
+        mode_t kind;
+        const char* reason;
+    };
+    std::vector<Case> cases;
+    ASSERT_TRUE(MakeSocket(dir / "sock")) << std::strerror(errno);
+    cases.push_back({dir / "sock", S_IFSOCK, "it is a socket, not a file"});
+    fs::create_directory(dir / "folder");
+    cases.push_back({dir / "folder", S_IFDIR, "Is a directory"});
+    if (mknod((dir / "disk").c_str(), S_IFBLK | 0600, makedev(7, 0)) == 0) {
+        cases.push_back({dir / "disk", S_IFBLK, "it is a block device, not a file"});
+    }
+    for (const Case& c : cases) {
+        std::string before, at;
+        EXPECT_FALSE(CheckOutputPath(c.path, &before)) << c.path;
+        EXPECT_FALSE(WriteFileAtomically(c.path, "data", &at)) << c.path;
+        for (const std::string* e : {&before, &at}) {
+            EXPECT_NE(e->find(c.path.string()), std::string::npos) << *e;
+            EXPECT_NE(e->find(c.reason), std::string::npos) << *e;
+        }
+        EXPECT_EQ(KindOf(c.path), c.kind) << c.path;
+    }
+}
+
+TEST_F(TempDir, TheOutputCheckFindsWhatTheWriteWouldMeet) {
+    std::ofstream(dir / "file") << "x";
+    std::ofstream(dir / "old.json") << "old";
+    chmod((dir / "old.json").c_str(), 0444);
+    fs::create_directory(dir / "ro");
+    chmod((dir / "ro").c_str(), 0555);
+    fs::permissions(dir, fs::perms::all, fs::perm_options::add);
+    struct Case {
+        fs::path path;
+        std::string reason;  // empty: writable
+    };
+    const Case cases[] = {
+        {dir / "new.json", ""},
+        {dir / "missing" / "new.json", "No such file or directory"},
+        {dir / "file" / "new.json", "Not a directory"},
+        {dir / "old.json", "Permission denied"},
+        {dir / "ro" / "new.json", "the folder " + (dir / "ro").string() + " is not writable"},
+    };
+    for (const Case& c : cases) {
+        // As another user than root, so that permissions count.
+        const std::string result = RunAsNobody([&] {
+            std::string error;
+            const bool ok = CheckOutputPath(c.path, &error);
+            std::string written;
+            const bool wrote = WriteFileAtomically(c.path, "new", &written);
+            return std::string(ok ? "ok" : error) + "|" + (wrote ? "ok" : written);
+        });
+        const std::string expected = c.reason.empty() ? "ok" : c.reason;
+        const auto bar = result.find('|');
+        ASSERT_NE(bar, std::string::npos) << result;
+        // The check and the write agree.
+        EXPECT_NE(result.substr(0, bar).find(expected), std::string::npos) << result;
+        EXPECT_EQ(result.substr(bar + 1) == "ok", expected == "ok") << result;
+    }
+    EXPECT_EQ(ReadAll(dir / "old.json"), "old");  // a read-only file is not replaced
+}
+
+TEST(Measurements, NoFigureOrTextReadsInfOrNan) {
+    auto s = SpectrumState(128, 1800);
+    s->fundamentalBin = 11;
+    s->fundamentalLevel = INFINITY;
+    s->harmonicLevels[2] = NAN;
+    s->amplitudeText = "inf dBm";
+    s->thdText = "-nan %";
+    s->fundamentalText = "154 Hz";
+    DistortionMetrics m;
+    m.valid = true;
+    m.thdPercent = NAN;
+    m.sinadDb = -INFINITY;
+    m.snrDb = 12.5;
+    const std::string text = FormatMeasurements(*s, m);
+    EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+    EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+    EXPECT_NE(text.find("Amplitude: n/a\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("SINAD: n/a dB\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("SNR: 12.50 dB\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Fundamental: 154 Hz\n"), std::string::npos) << text;
 }
 
 TEST_F(TempDir, CsvFileMatchesTheFormattedText) {

@@ -13,6 +13,8 @@
 #include <functional>
 #include <sstream>
 
+#include "tests/measurement/as_nobody.h"
+
 namespace {
 
 struct EditCase {
@@ -280,29 +282,12 @@ TEST_F(IniFileProfileTest, AFailedSaveSaysWhy) {
         const std::string path = c.arrange(dir_);
         std::filesystem::permissions(dir_, std::filesystem::perms::all,
                                      std::filesystem::perm_options::add);
-        // Permissions bind root only through another user: save as nobody.
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            close(fds[0]);
-            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        const std::string why = RunAsNobody([&] {
             IniFileProfile profile(path);
             profile.WriteInt("A", "x", 2);
-            const std::string why = profile.LoadError() + "|" + profile.LastError() + "|" +
-                                    std::to_string(profile.FailedSaves());
-            (void)!write(fds[1], why.data(), why.size());
-            _exit(0);
-        }
-        close(fds[1]);
-        std::string why;
-        char buffer[512];
-        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) why.append(buffer, n);
-        close(fds[0]);
-        int status = 0;
-        waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            return profile.LoadError() + "|" + profile.LastError() + "|" +
+                   std::to_string(profile.FailedSaves());
+        });
         EXPECT_NE(why.find(c.mentions), std::string::npos) << why;
         EXPECT_NE(why.find(path), std::string::npos) << why;
         if (std::filesystem::is_regular_file(path)) {
