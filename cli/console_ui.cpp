@@ -1,5 +1,9 @@
 #include "cli/console_ui.h"
 
+#include "cli/interrupt.h"
+#include "comlink/link.h"
+#include "measurement/drain.h"
+
 CConsoleUi::CConsoleUi(MeasurementState& state, const CliOptions& options, std::ostream& err,
                        bool progressBar)
     : state(state), options(options), err(err), progressBar(progressBar) {}
@@ -14,12 +18,25 @@ void CConsoleUi::RefreshSettings() {
     state.thdEnabled = 1;
 }
 
+void CConsoleUi::PumpMessages() {
+    if (!streaming || state.link == nullptr || !InterruptRequested()) return;
+    streaming = false;
+    stopped = true;
+    const unsigned char stop = static_cast<unsigned char>(kStartStopByte);
+    state.link->Write(&stop, 1);
+    DrainSettings settings;
+    DrainLink(state, settings);
+    ReleaseConnection(state);
+}
+
 void CConsoleUi::ResetProgress() {
     SetProgress(0);
+    streaming = true;
 }
 
 void CConsoleUi::SetProgress(int percent) {
     percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+    if (percent == 100) streaming = false;
     if (!progressBar || percent == shown) return;
     shown = percent;
     constexpr int kWidth = 40;
@@ -35,9 +52,12 @@ void CConsoleUi::EndProgress() {
 }
 
 void CConsoleUi::MessageBox(const std::string& text) {
+    streaming = false;  // a timeout, a lost link or a refusal ends the block
+    messages.push_back(text);
+    // The link was released here on purpose: it is not lost.
+    if (stopped) return;
     EndProgress();
     err << "pelkor-measure: " << text << "\n";
-    messages.push_back(text);
 }
 
 void CConsoleUi::BlockReceived(const unsigned char* block, int count) {

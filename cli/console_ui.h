@@ -17,7 +17,10 @@ class CConsoleUi : public MeasurementUi {
 
     void RefreshSettings() override;
     void ShowValues() override {}
-    void PumpMessages() override {}
+    // Where the cycle lets other work run: a stop asked for while the block
+    // streams sends the stop byte, drains (bounded) and releases the connection,
+    // so the cycle ends at once as on a lost link.
+    void PumpMessages() override;
     void ResetProgress() override;
     void SetProgress(int percent) override;
     void MessageBox(const std::string& text) override;
@@ -27,6 +30,13 @@ class CConsoleUi : public MeasurementUi {
 
     // Removes the progress bar from the terminal line.
     void EndProgress();
+    // Before each cycle: nothing streams yet.
+    void BeginCycle() {
+        streaming = false;
+        stopped = false;
+    }
+    // True when PumpMessages ended the cycle's block on a stop request.
+    bool Stopped() const { return stopped; }
 
     std::vector<std::string> messages;  // every message box, in order
     std::vector<unsigned char> lastBlock;
@@ -38,4 +48,8 @@ class CConsoleUi : public MeasurementUi {
     std::ostream& err;
     bool progressBar;
     int shown = -1;  // percentage on the bar, -1 = no bar drawn
+    // From the reset of the progress (just before the start byte) until the bar
+    // is full or a message ends the cycle: the instrument is sending the block.
+    bool streaming = false;
+    bool stopped = false;
 };

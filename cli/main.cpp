@@ -3,9 +3,11 @@
 
 #include <iostream>
 
+#include "cli/interrupt.h"
 #include "cli/measure.h"
 
 int main(int argc, char** argv) {
+    InstallInterruptHandlers();
     const std::vector<std::string> args(argv + 1, argv + argc);
     return RunMeasure(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
 }
