@@ -13,6 +13,7 @@
 #include "analysis/metrics.h"
 #include "cli/args.h"
 #include "cli/console_ui.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/raw_block.h"
 #include "cli/replay.h"
@@ -97,6 +98,29 @@ Cycle Record(const MeasurementState& s, std::string started) {
     return c;
 }
 
+// The first figure of the cycle that is not a finite number, named; empty when
+// all are. Text and JSON never show such a figure: the run refuses it instead.
+std::string NonFinite(const MeasurementState& s, const Cycle& c) {
+    const std::string bad = NonFiniteResult(s);
+    if (!bad.empty()) return bad;
+    if (!std::isfinite(c.thdPercent)) return "THD";
+    const DistortionMetrics& m = c.metrics;
+    if (!m.valid) return {};
+    const std::pair<const char*, double> figures[] = {
+        {"fundamental frequency", m.fundamentalFrequency},
+        {"fundamental power", m.fundamentalPower},
+        {"harmonic THD", m.thdPercent + m.thdDb},
+        {"THD+N", m.thdnPercent + m.thdnDb},
+        {"SINAD", m.sinadDb},
+        {"SNR", m.snrDb},
+        {"ENOB", m.enob},
+        {"SFDR", m.sfdrDb}};
+    for (const auto& [name, value] : figures) {
+        if (!std::isfinite(value)) return name;
+    }
+    return {};
+}
+
 const char* AveragingName(int mode) {
     return mode == 0 ? "off" : mode == 1 ? "on" : "10";
 }
@@ -149,15 +173,20 @@ void WriteMetrics(CJsonWriter& j, const DistortionMetrics& m, const Settings& s)
     j.EndObject();
 }
 
+// A figure as printf would show it, or "n/a" when it is not a finite number.
+std::string Figure(const char* format, double value) {
+    if (!std::isfinite(value)) return "n/a";
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 std::string MetricsLine(const DistortionMetrics& m) {
     if (!m.valid) return "  distortion figures not available\n";
-    char text[320];
-    std::snprintf(text, sizeof text,
-                  "  THD(2..10): %.4f %% (%.2f dB)  THD+N: %.4f %% (%.2f dB)  SINAD: %.2f dB  "
-                  "SNR: %.2f dB  ENOB: %.2f  SFDR: %.2f dB\n",
-                  m.thdPercent, m.thdDb, m.thdnPercent, m.thdnDb, m.sinadDb, m.snrDb, m.enob,
-                  m.sfdrDb);
-    return text;
+    return "  THD(2..10): " + Figure("%.4f", m.thdPercent) + " % (" + Figure("%.2f", m.thdDb) +
+           " dB)  THD+N: " + Figure("%.4f", m.thdnPercent) + " % (" + Figure("%.2f", m.thdnDb) +
+           " dB)  SINAD: " + Figure("%.2f", m.sinadDb) + " dB  SNR: " + Figure("%.2f", m.snrDb) +
+           " dB  ENOB: " + Figure("%.2f", m.enob) + "  SFDR: " + Figure("%.2f", m.sfdrDb) + " dB\n";
 }
 
 class CRun {
@@ -177,7 +206,8 @@ class CRun {
     std::string sourceName;  // port, device or file
     std::string failure;     // why the run stopped early
     bool stdoutTaken = false;
-    long long completed = 0;  // cycles measured
+    bool interrupted = false;  // stopped by a signal; the outputs still go out
+    long long completed = 0;   // cycles measured
 
     int Fail(int code, const std::string& message) {
         if (failure.empty()) failure = message;
@@ -232,7 +262,12 @@ class CRun {
             s.averagingMode = o.averagingMode;
             const std::string started = Now();
             AnalyseVolts(s, file.voltValues.data());
-            Keep(Record(s, started));
+            Cycle c = Record(s, started);
+            if (const std::string bad = NonFinite(s, c); !bad.empty()) {
+                return Fail(kExitBadArguments,
+                            o.inputPath + ": the analysis gave a " + bad + " that is no number");
+            }
+            Keep(std::move(c));
             return kExitMeasured;
         }
         int index = 0;
@@ -257,7 +292,10 @@ class CRun {
                                                    " bits, not the --bits given");
             }
         }
+        index = 0;
         for (const RawBlock& b : file.blocks) {
+            ++index;
+            if (InterruptRequested()) return Interrupted();
             s.sampleRate = SampleRateTable[b.rateIndex].rate;
             s.sampleCount = SampleCountTable[b.countIndex].count;
             s.channel = b.channel;
@@ -266,7 +304,13 @@ class CRun {
             s.averagingMode = o.averageGiven ? o.averagingMode : b.averagingMode;
             const std::string started = Now();
             AnalyseBlock(s, b.bytes.data(), static_cast<int>(b.bytes.size()));
-            Keep(Record(s, started));
+            Cycle c = Record(s, started);
+            if (const std::string bad = NonFinite(s, c); !bad.empty()) {
+                return Fail(kExitBadArguments, o.inputPath + ": block " + std::to_string(index) +
+                                                   ": the analysis gave a " + bad +
+                                                   " that is no number");
+            }
+            Keep(std::move(c));
         }
         return kExitMeasured;
     }
@@ -359,10 +403,13 @@ class CRun {
         ComputeSpectrum(s.samples, s.spectrum, s.sampleCount, 1, true);
         int code = kExitMeasured;
         for (int k = 0; k < o.cycles; ++k) {
-            if (k > 0 && o.intervalMs > 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(o.intervalMs));
+            if (k > 0 && o.intervalMs > 0) Pause(o.intervalMs);
+            if (InterruptRequested()) {
+                code = Interrupted();
+                break;
             }
             const std::string started = Now();
+            ui.BeginCycle();
             ui.messages.clear();
             ui.lastBlock.clear();
             const int repaints = ui.repaints;
@@ -370,8 +417,11 @@ class CRun {
             SingleConvert(s, ui);
             s.busy = 0;
             ui.EndProgress();
+            std::string bad;
             if (ui.repaints > repaints) {
-                Keep(Record(s, started));
+                Cycle c = Record(s, started);
+                bad = NonFinite(s, c);
+                if (bad.empty()) Keep(std::move(c));
                 if (!o.rawPath.empty() && !ui.lastBlock.empty()) {
                     RawBlock b;
                     b.rateIndex = o.rateIndex;
@@ -383,6 +433,17 @@ class CRun {
                     b.bytes = ui.lastBlock;
                     blocks.push_back(std::move(b));
                 }
+            }
+            if (ui.Stopped() || InterruptRequested()) {
+                code = Interrupted();
+                break;
+            }
+            if (!bad.empty()) {
+                failure = "the analysis of cycle " + std::to_string(k + 1) + " gave a " + bad +
+                          " that is no number";
+                err << "pelkor-measure: " << failure << "\n";
+                code = kExitAcquisition;
+                break;
             }
             bool lost = false, timeout = false;
             for (const std::string& m : ui.messages) {
@@ -405,13 +466,32 @@ class CRun {
         return code;
     }
 
+    // A pause between cycles that a stop request cuts short.
+    static void Pause(int ms) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!InterruptRequested()) {
+            const auto left = until - std::chrono::steady_clock::now();
+            if (left <= std::chrono::milliseconds(0)) return;
+            std::this_thread::sleep_for(
+                std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
+        }
+    }
+
+    int Interrupted() {
+        interrupted = true;
+        err << "pelkor-measure: interrupted after " << completed << " cycle"
+            << (completed == 1 ? "" : "s") << "\n";
+        return kExitInterrupted;
+    }
+
     std::string Json() const {
         CJsonWriter j;
         j.BeginObject();
         j.String("program", "pelkor-measure");
         j.String("version", PELKOR_VERSION);
-        j.String("status", failure.empty() ? "measured" : "failed");
+        j.String("status", interrupted ? "interrupted" : failure.empty() ? "measured" : "failed");
         if (!failure.empty()) j.String("error", failure);
+        j.Integer("completed", completed);
         j.BeginObject("source");
         j.String("kind", sourceKind);
         j.String(sourceKind == "input"  ? "file"
@@ -472,9 +552,25 @@ class CRun {
         return false;
     }
 
+    // Every output can be written, checked before the instrument is touched, so
+    // a long run does not end in a folder that is missing.
+    bool OutputsWritable() {
+        const std::pair<const std::string*, const char*> outputs[] = {
+            {&o.jsonPath, "--json"}, {&o.csvPath, "--csv"}, {&o.rawPath, "--save-raw"}};
+        bool ok = true;
+        for (const auto& [path, what] : outputs) {
+            std::string error;
+            if (path->empty() || *path == "-" || CheckOutputPath(*path, &error)) continue;
+            err << "pelkor-measure: " << what << ": " << error << "\n";
+            ok = false;
+        }
+        return ok;
+    }
+
   public:
     int Go() {
         stdoutTaken = o.jsonPath == "-" || o.csvPath == "-";
+        if (!OutputsWritable()) return kExitOutputFailed;
         const int code = o.source == CliSource::kInput ? FromInput() : FromInstrument();
         // A run that reached the instrument reports, also when it failed there.
         if (code == kExitBadArguments) return code;

@@ -172,6 +172,12 @@ bool ParseVolts(const std::string& data, InputFile* file, std::string* error) {
                 "line " + std::to_string(number) + ": '" + shown + "' is not a number of volts";
             return false;
         }
+        if (std::fabs(v) > kMaxInputVolts) {
+            const std::string shown = text.size() > 40 ? text.substr(0, 40) + "..." : text;
+            *error =
+                "line " + std::to_string(number) + ": " + shown + " V is outside -1000..1000 V";
+            return false;
+        }
         file->voltValues.push_back(v);
     }
     const int n = static_cast<int>(file->voltValues.size());

@@ -22,6 +22,10 @@ struct InputFile {
     std::vector<double> voltValues;  // N values in volts at the input
 };
 
+// Values of a text input beyond this are refused: no instrument input comes near
+// it, and far larger ones would overflow the analysis.
+constexpr double kMaxInputVolts = 1000.0;
+
 // Largest input file taken; a saved run of many blocks fits many times over.
 constexpr long long kMaxInputBytes = 64ll << 20;
 
@@ -31,8 +35,9 @@ std::string FormatRawBlock(const RawBlock& block);
 
 // Parses data as saved blocks (it starts with "pelkor-raw") or as text of volts.
 // Returns false with *error saying what is wrong and where: truncated or extra
-// bytes, a bad header, settings outside the tables, a line that is no number, a
-// value count that is not a block size, binary data that is neither.
+// bytes, a bad header, settings outside the tables, a line that is no number or
+// a value beyond +-kMaxInputVolts, a value count that is not a block size,
+// binary data that is neither.
 bool ParseInputFile(const std::string& data, InputFile* file, std::string* error);
 
 // Reads path (at most kMaxInputBytes) and parses it; errors name the path.

@@ -1,6 +1,7 @@
 #include "measurement/export.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -24,6 +25,18 @@ std::string Format(const char* format, Args... args) {
     char buf[160];
     std::snprintf(buf, sizeof buf, format, args...);
     return buf;
+}
+
+// A figure as printf would show it, or "n/a" when it is not a finite number.
+std::string Figure(const char* format, double value) {
+    if (!std::isfinite(value)) return "n/a";
+    return Format(format, value);
+}
+
+// A result text as the dialog shows it, unless it is "inf ..." or "nan ...".
+std::string Shown(const std::string& text) {
+    const bool bad = text.find("inf") != std::string::npos || text.find("nan") != std::string::npos;
+    return bad ? "n/a" : text;
 }
 
 const char* AveragingName(int mode) {
@@ -70,28 +83,31 @@ std::string FormatMeasurements(const MeasurementState& state, const DistortionMe
     out += std::string("Resolution: ") + (state.resolution == 1 ? "10-bit" : "8-bit") + "\n";
     out += std::string("Harris window: ") + (state.windowMode == 0 ? "On" : "Off") + "\n";
     out += std::string("Averaging: ") + AveragingName(state.averagingMode) + "\n";
-    out += "Fundamental: " + state.fundamentalText + "\n";
-    out += "Amplitude: " + state.amplitudeText + "\n";
-    out += "THD: " + state.thdText + "\n";
+    out += "Fundamental: " + Shown(state.fundamentalText) + "\n";
+    out += "Amplitude: " + Shown(state.amplitudeText) + "\n";
+    out += "THD: " + Shown(state.thdText) + "\n";
     const double hzPerEntry = n > 0 ? static_cast<double>(state.sampleRate) / n : 0.0;
-    out += Format("Fundamental entry %d: %.2f Hz, %.1f dBm\n", state.fundamentalBin,
-                  state.fundamentalBin * hzPerEntry, state.fundamentalLevel);
+    out += Format("Fundamental entry %d: ", state.fundamentalBin) +
+           Figure("%.2f", state.fundamentalBin * hzPerEntry) + " Hz, " +
+           Figure("%.1f", state.fundamentalLevel) + " dBm\n";
     for (int p = 0; p < 5; ++p) {
-        out += "Peak " + std::to_string(p + 1) +
-               Format(" entry %d: %.2f Hz, %.1f dBm\n", state.harmonicBins[p],
-                      state.harmonicBins[p] * hzPerEntry, state.harmonicLevels[p]);
+        out += "Peak " + std::to_string(p + 1) + Format(" entry %d: ", state.harmonicBins[p]) +
+               Figure("%.2f", state.harmonicBins[p] * hzPerEntry) + " Hz, " +
+               Figure("%.1f", state.harmonicLevels[p]) + " dBm\n";
     }
     if (!metrics.valid) {
         out += "Distortion figures: not available\n";
         return out;
     }
-    out += Format("Harmonic THD (2..10): %.4f %% (%.2f dB)\n", metrics.thdPercent, metrics.thdDb);
-    out += Format("THD+N: %.4f %% (%.2f dB)\n", metrics.thdnPercent, metrics.thdnDb);
-    out += Format("SINAD: %.2f dB\n", metrics.sinadDb);
-    out += Format("SNR: %.2f dB\n", metrics.snrDb);
-    out += Format("ENOB: %.2f bits\n", metrics.enob);
-    out +=
-        Format("SFDR: %.2f dB (spur at %.2f Hz)\n", metrics.sfdrDb, metrics.spurBin * hzPerEntry);
+    out += "Harmonic THD (2..10): " + Figure("%.4f", metrics.thdPercent) + " % (" +
+           Figure("%.2f", metrics.thdDb) + " dB)\n";
+    out += "THD+N: " + Figure("%.4f", metrics.thdnPercent) + " % (" +
+           Figure("%.2f", metrics.thdnDb) + " dB)\n";
+    out += "SINAD: " + Figure("%.2f", metrics.sinadDb) + " dB\n";
+    out += "SNR: " + Figure("%.2f", metrics.snrDb) + " dB\n";
+    out += "ENOB: " + Figure("%.2f", metrics.enob) + " bits\n";
+    out += "SFDR: " + Figure("%.2f", metrics.sfdrDb) + " dB (spur at " +
+           Figure("%.2f", metrics.spurBin * hzPerEntry) + " Hz)\n";
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -113,6 +114,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"ControlBytesInTheHeader", std::string("pelkor-raw \x1b[2J\x01 x=1\n"),
                 "version '\\x1b[2J\\x01'"},
         BadFile{"CarriageReturnInAValue", "0.5\n1\r2\n", "line 2: '1\\x0d2'"},
+        // Finite but absurd: no instrument input comes near, and the analysis overflows.
+        BadFile{"VoltsFarTooLarge", "0.5\n# c\n1e308\n",
+                "line 3: 1e308 V is outside -1000..1000 V"},
+        BadFile{"VoltsJustBeyondTheLimit", "-1000.001\n", "line 1: -1000.001 V is outside"},
+        BadFile{"VoltsTooSmall", "2\n-5e20\n", "line 2: -5e20 V is outside"},
         BadFile{"RateNotInTable",
                 Header("rate=1234 samples=128 channel=1 bits=8 window=on average=off bytes=128"),
                 "rate '1234'"},
@@ -234,6 +240,48 @@ TEST_F(Replay, VoltsOfADecodedBlockGiveTheSameResults) {
     AnalyseVolts(*state, volts.data());
     EXPECT_EQ(std::vector<double>(state->spectrum, state->spectrum + 513), spectrum);
     EXPECT_EQ(state->fundamentalText + state->amplitudeText + state->thdText, texts);
+}
+
+TEST_F(Replay, ValuesAtTheLimitGiveFiniteFiguresAndTexts) {
+    for (const double peak : {1000.0, -1000.0}) {
+        std::string text;
+        for (int j = 0; j < 1024; ++j) {
+            text += std::to_string(j % 2 == 0 ? peak : -peak * std::sin(0.3 * j)) + "\n";
+        }
+        InputFile file;
+        std::string error;
+        ASSERT_TRUE(ParseInputFile(text, &file, &error)) << error;
+        state->sampleCount = 1024;
+        AnalyseVolts(*state, file.voltValues.data());
+        EXPECT_EQ(NonFiniteResult(*state), "");
+        const std::string texts = state->amplitudeText + state->thdText;
+        EXPECT_EQ(texts.find("inf"), std::string::npos) << texts;
+        EXPECT_EQ(texts.find("nan"), std::string::npos) << texts;
+    }
+}
+
+TEST_F(Replay, ANonFiniteFigureIsNamed) {
+    const std::vector<double> samples(128, 0.0);
+    state->sampleCount = 128;
+    AnalyseVolts(*state, samples.data());
+    ASSERT_EQ(NonFiniteResult(*state), "");
+    struct Case {
+        std::function<void(MeasurementState&)> spoil;
+        const char* named;
+    };
+    const Case cases[] = {
+        {[](MeasurementState& s) { s.spectrum[64] = INFINITY; }, "level at entry 64"},
+        {[](MeasurementState& s) { s.fundamentalLevel = NAN; }, "fundamental level"},
+        {[](MeasurementState& s) { s.harmonicLevels[4] = -INFINITY; }, "level of peak 5"},
+        {[](MeasurementState& s) { s.thdLevels[0] = NAN; }, "THD amplitude 0"},
+        {[](MeasurementState& s) { s.thdText = "-nan %"; }, "result text '-nan %'"},
+        {[](MeasurementState& s) { s.amplitudeText = "inf dBm"; }, "result text 'inf dBm'"},
+    };
+    for (const Case& c : cases) {
+        auto spoilt = std::make_unique<MeasurementState>(*state);
+        c.spoil(*spoilt);
+        EXPECT_EQ(NonFiniteResult(*spoilt), c.named);
+    }
 }
 
 TEST(JsonWriter, NestedDocumentWithEscapesAndNonFiniteNumbers) {

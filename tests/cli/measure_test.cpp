@@ -2,10 +2,17 @@
 // pseudo-terminal: bytes on the wire, JSON and CSV, exit codes, save and replay.
 #include "cli/measure.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/raw_block.h"
 #include "instrument/instrument.h"
 
 namespace fs = std::filesystem;
@@ -231,13 +239,74 @@ TEST_F(Measure, NoSuchDeviceIsNoInstrumentWithTheOsReason) {
     EXPECT_NE(err.str().find("COM4:Error"), std::string::npos) << err.str();
 }
 
-TEST_F(Measure, UnwritableOutputIsReportedAfterTheMeasurement) {
+TEST_F(Measure, AnUnwritableOutputIsRefusedBeforeTheInstrumentIsTouched) {
     Start();
-    EXPECT_EQ(Run("--device " + host->SlavePath() + " --samples 1024 --json " +
-                  (dir / "no/such.json").string()),
-              kExitOutputFailed);
-    EXPECT_NE(err.str().find("--json: cannot write"), std::string::npos) << err.str();
-    EXPECT_NE(out.str().find("Fundamental: 175 Hz"), std::string::npos) << out.str();
+    fs::create_directory(dir / "folder");
+    std::ofstream(dir / "file") << "x";
+    struct Case {
+        std::string option;
+        fs::path path;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"--json", dir / "no/such.json", "No such file or directory"},
+        {"--csv", dir / "folder", "Is a directory"},
+        {"--save-raw", dir / "file" / "run.raw", "Not a directory"},
+    };
+    for (const Case& c : cases) {
+        host->ClearReceived();
+        EXPECT_EQ(Run("--device " + host->SlavePath() + " --count 50 --samples 1024 " + c.option +
+                      " " + c.path.string()),
+                  kExitOutputFailed);
+        EXPECT_NE(err.str().find(c.option + ": cannot write " + c.path.string() + ": " + c.reason),
+                  std::string::npos)
+            << err.str();
+        EXPECT_EQ(out.str(), "");
+        EXPECT_TRUE(host->ReceivedBytes().empty());  // the port was never opened
+    }
+}
+
+TEST_F(Measure, OutputsToAFifoAndADeviceStayFifoAndDevice) {
+    Start();
+    const fs::path fifo = dir / "json.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::path device = dir / "null";
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) device = "/dev/null";
+    std::string json;
+    std::thread reader([&] { json = ReadAll(fifo); });
+    const int code =
+        Run("--device " + host->SlavePath() + " --samples 1024 --json " + fifo.string() +
+            " --csv " + device.string() + " --save-raw " + device.string());
+    reader.join();
+    EXPECT_EQ(code, kExitMeasured) << err.str();
+    EXPECT_EQ(StringAfter(json, "{", "status"), "measured") << json;
+    EXPECT_NEAR(After(json, "\"fundamental\": {", "frequency_hz"), 175.78, 1.0);
+    struct stat st {};
+    ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(stat(device.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST_F(Measure, AbsurdInputValuesAreRefusedNamingTheLine) {
+    const fs::path input = dir / "volts.txt";
+    std::string text = "# volts\n";
+    for (int j = 0; j < 128; ++j) text += j == 40 ? "1e308\n" : "0.5\n";
+    std::ofstream(input) << text;
+    EXPECT_EQ(Run("--input " + input.string() + " --json " + (dir / "r.json").string()),
+              kExitBadArguments);
+    EXPECT_NE(err.str().find("line 42: 1e308 V is outside -1000..1000 V"), std::string::npos)
+        << err.str();
+    EXPECT_FALSE(fs::exists(dir / "r.json"));
+
+    // At the limit every figure and text is a number.
+    text.clear();
+    for (int j = 0; j < 128; ++j) text += j % 3 == 0 ? "1000\n" : "-1000\n";
+    std::ofstream(input, std::ios::trunc) << text;
+    EXPECT_EQ(Run("--input " + input.string() + " --metrics --json -"), kExitMeasured) << err.str();
+    for (const char* word : {"inf", "nan"}) {
+        EXPECT_EQ(out.str().find(word), std::string::npos) << word << "\n" << out.str();
+    }
 }
 
 TEST_F(Measure, SavedBlocksReplayToIdenticalResults) {
@@ -343,6 +412,146 @@ TEST(MeasureProgram, DemoJsonFundamentalMatchesTheDemoSignal) {
     const double expected = instrument::DefaultDemoSignal().tones.at(0).frequency;
     EXPECT_NEAR(After(json, "\"fundamental\": {", "frequency_hz"), expected, 1800.0 / 1024);
     EXPECT_NEAR(After(json, "\"metrics\"", "fundamental_frequency_hz"), expected, 0.2);
+}
+
+}  // namespace
+
+namespace {
+
+// The built program as a process of its own: standard output on a pipe, its
+// standard error in a file, so a test can signal it like a terminal would.
+class CProgram {
+  public:
+    CProgram(const std::vector<std::string>& args, const fs::path& errFile) {
+        std::vector<std::string> all = {PELKOR_MEASURE_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        out = fds[0];
+    }
+    ~CProgram() {
+        if (pid > 0 && status < 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (out >= 0) close(out);
+    }
+    // Reads standard output until it holds `lines` lines or 60 s passed.
+    bool WaitForLines(int lines) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::count(text.begin(), text.end(), '\n') < lines) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            pollfd p{out, POLLIN, 0};
+            if (poll(&p, 1, 200) <= 0) continue;
+            char buffer[4096];
+            const ssize_t n = read(out, buffer, sizeof buffer);
+            if (n <= 0) return false;
+            text.append(buffer, static_cast<size_t>(n));
+        }
+        return true;
+    }
+    // The exit status once the process ends within `seconds`; -1 if it did not.
+    int WaitExit(int seconds) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < until) {
+            int raw = 0;
+            if (waitpid(pid, &raw, WNOHANG) == pid) {
+                status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+                return status;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+    pid_t pid = -1;
+    int out = -1;
+    int status = -1;
+    std::string text;  // standard output so far
+};
+
+// The instrument reads one start and one stop byte per cycle: an even count of
+// them after the handshake means it was told to stop.
+int StartStopBytes(const instrument::PtyHost& host) {
+    const std::vector<unsigned char> bytes = host.ReceivedBytes();
+    return static_cast<int>(std::count(bytes.begin(), bytes.end(), '8'));
+}
+
+struct Interrupt {
+    const char* name;
+    int signal;
+};
+
+class MeasureInterrupt : public Measure, public ::testing::WithParamInterface<Interrupt> {};
+
+// Ctrl-C or SIGTERM in a long run: the cycle in progress ends, the instrument is
+// stopped, the report says "interrupted" with the cycles done, exit 130.
+TEST_P(MeasureInterrupt, StopsAfterTheCurrentReadAndWritesEveryOutput) {
+    instrument::Options options;
+    options.paced = true;  // 1024 samples take over half a second: a signal lands mid-block
+    host = std::make_unique<instrument::PtyHost>(options);
+    std::string error;
+    ASSERT_TRUE(host->Start(&error)) << error;
+    const fs::path json = dir / "run.json", csv = dir / "run.csv", raw = dir / "run.raw";
+    CProgram tool({"--device", host->SlavePath(), "--samples", "1024", "--count", "1000", "--json",
+                   json.string(), "--csv", csv.string(), "--save-raw", raw.string()},
+                  dir / "err.txt");
+    ASSERT_GT(tool.pid, 0);
+    ASSERT_TRUE(tool.WaitForLines(2)) << ReadAll(dir / "err.txt");
+    ASSERT_EQ(kill(tool.pid, GetParam().signal), 0);
+    EXPECT_EQ(tool.WaitExit(60), kExitInterrupted) << ReadAll(dir / "err.txt");
+
+    const std::string report = ReadAll(json);
+    EXPECT_EQ(StringAfter(report, "{", "status"), "interrupted") << report;
+    const double done = After(report, "{", "completed");
+    EXPECT_GE(done, 2);
+    EXPECT_LT(done, 1000);
+    size_t cycles = 0;
+    for (size_t at = 0; (at = report.find("\"cycle\": ", at)) != std::string::npos; ++at) ++cycles;
+    EXPECT_EQ(static_cast<double>(cycles), done);
+    EXPECT_NE(ReadAll(dir / "err.txt").find("interrupted after"), std::string::npos);
+    EXPECT_EQ(ReadAll(csv).rfind("entry,frequency_hz,level_db\n", 0), 0u);
+    InputFile saved;
+    ASSERT_TRUE(ReadInputFile(raw, &saved, &error)) << error;
+    EXPECT_EQ(static_cast<double>(saved.blocks.size()), done);
+    EXPECT_EQ(StartStopBytes(*host) % 2, 0);  // the instrument was stopped
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, MeasureInterrupt,
+                         ::testing::Values(Interrupt{"Sigint", SIGINT},
+                                           Interrupt{"Sigterm", SIGTERM}),
+                         [](const auto& info) { return info.param.name; });
+
+// A second Ctrl-C ends the tool at once, even while it waits for a reader of its
+// output FIFO (which it would do for seconds).
+TEST_F(Measure, ASecondInterruptEndsAtOnce) {
+    Start();
+    const fs::path fifo = dir / "json.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    CProgram tool({"--device", host->SlavePath(), "--count", "100000", "--json", fifo.string()},
+                  dir / "err.txt");
+    ASSERT_GT(tool.pid, 0);
+    ASSERT_TRUE(tool.WaitForLines(1)) << ReadAll(dir / "err.txt");
+    ASSERT_EQ(kill(tool.pid, SIGINT), 0);
+    // Until the first is taken, a second would end the run before it stopped.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReadAll(dir / "err.txt").find("interrupted after") == std::string::npos &&
+           std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(kill(tool.pid, SIGINT), 0);
+    EXPECT_EQ(tool.WaitExit(5), 128 + SIGINT);
 }
 
 }  // namespace

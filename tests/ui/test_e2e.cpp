@@ -2,6 +2,7 @@
 // at start, a "Single Convert" shows the tone, and the saved plot shows the
 // red trace with its peak at the tone's place.
 #include <QComboBox>
+#include <QFile>
 #include <QFontDatabase>
 #include <QImage>
 #include <QLineEdit>
@@ -47,6 +48,7 @@ class TestEndToEnd : public QObject {
     void singleConvertShowsTheTone();
     void runModeKeepsMeasuring();
     void aFailedPortNamesDeviceAndReasonInTheToolTip();
+    void theOperatorsProfileKeepsEveryOtherByte();
 
   private:
     std::unique_ptr<instrument::PtyHost> host_;
@@ -186,6 +188,48 @@ void TestEndToEnd::aFailedPortNamesDeviceAndReasonInTheToolTip() {
     QCOMPARE(status->toolTip(), QString::fromStdString(host_->SlavePath()));
     // The profile keeps the last good port.
     QCOMPARE(CIniProfile(profile_->Path()).ReadInt(kProfileSection, kKeyComPort, 0), 3);
+}
+
+// Last, since it takes the instrument from the shared dialog: a start that
+// connects rewrites nothing, and a changed setting changes its own line only.
+void TestEndToEnd::theOperatorsProfileKeepsEveryOtherByte() {
+    dialog_->close();
+    ReleaseConnection(*state_);
+    dialog_.reset();
+
+    const QString path = dir_.filePath(QStringLiteral("operator.INI"));
+    const QByteArray before =
+        "; bench 2, do not edit\r\n[MyOrvanelAp]\r\nSampleRateSelection=6\r\n"
+        "NumSampleSelection=0\r\nChannelSelection = 1\r\nOrvanelComPort=3\r\n\r\n"
+        "[Ports]\r\n; the FTDI lead\r\nCOM7=/dev/ttyUSB0\r\n";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(before);
+    file.close();
+    auto read = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    };
+
+    auto state = std::make_unique<MeasurementState>();
+    CIniProfile profile(path);
+    CRecordingBoxDialog dialog(*state, area_, profile);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.OnInitDialog();
+    QCOMPARE(dialog.findChild<QLineEdit*>(ControlName(IDC_PORT_STATUS))->text(),
+             QStringLiteral("COM3:Ready"));
+    QCOMPARE(read(), before);
+
+    dialog.findChild<CUpDownCtrl*>(ControlName(IDC_CHANNEL_SPIN))->ClickUp();
+    QVERIFY(state->channel != 1);
+    QByteArray after = before;
+    after.replace("ChannelSelection = 1",
+                  "ChannelSelection = " + QByteArray::number(state->channel));
+    QCOMPARE(read(), after);
+    QVERIFY(profile.LastError().isEmpty());
+    dialog.close();
+    ReleaseConnection(*state);
 }
 
 QTEST_MAIN(TestEndToEnd)
