@@ -520,7 +520,10 @@ void TestDialog::contextMenuAndF1OpenTheAboutBox() {
     QCOMPARE(entries,
              (QStringList{
                  QStringLiteral("&About Pelkor..."), QStringLiteral("Save spectrum as CSV\u2026"),
-                 QStringLiteral("Save plot as PNG\u2026"), QStringLiteral("Copy measurements")}));
+                 QStringLiteral("Save plot as PNG\u2026"), QStringLiteral("Copy measurements"),
+                 QStringLiteral("Distortion\u2026"), QStringLiteral("Harmonic markers"),
+                 QStringLiteral("Trace holds"), QStringLiteral("Zoom mode"),
+                 QStringLiteral("Reset zoom")}));
 
     QString about;
     QTimer::singleShot(0, [&] {
