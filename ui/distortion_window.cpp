@@ -1,6 +1,7 @@
 #include "ui/distortion_window.h"
 
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -52,12 +53,22 @@ CDistortionWindow::CDistortionWindow(QWidget* parent) : QWidget(parent, Qt::Tool
             harmonics_->setItem(row, column, item);
         }
     }
-    harmonics_->resizeColumnsToContents();
+    // Wide enough for the widest figures, so no cell is cut short as they change.
+    const QFontMetrics metrics = harmonics_->fontMetrics();
+    const char* const widest[kHarmonicColumns] = {"Harmonic", "99999.99 Hz", "-199.99", "100.0000"};
+    for (int column = 0; column < kHarmonicColumns; ++column) {
+        harmonics_->setColumnWidth(column,
+                                   metrics.horizontalAdvance(QString::fromLatin1(widest[column])) + 16);
+    }
     harmonics_->horizontalHeader()->setStretchLastSection(true);
     int tableHeight = harmonics_->horizontalHeader()->sizeHint().height() + 2 * harmonics_->frameWidth();
     for (int row = 0; row < kHarmonicCount; ++row) tableHeight += harmonics_->rowHeight(row);
     harmonics_->setFixedHeight(tableHeight);
-    harmonics_->setMinimumWidth(260);
+    int tableWidth = 2 * harmonics_->frameWidth();
+    for (int column = 0; column < kHarmonicColumns; ++column) tableWidth += harmonics_->columnWidth(column);
+    harmonics_->setMinimumWidth(tableWidth);
+    harmonics_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    harmonics_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(new QLabel(QStringLiteral("Harmonics 2..10 (aliased):"), this));
     layout->addWidget(harmonics_);
 

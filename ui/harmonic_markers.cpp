@@ -13,7 +13,8 @@ void DrawHarmonicNumbers(CPlotCanvas& canvas, const CPlotMapping& mapping,
         if (!(m.harmonicPowers[h] > 0)) continue;
         const int bin = m.harmonicBins[h];
         const int x = mapping.XOfEntry(bin);
-        if (x <= r.left + 10 || x > r.right) continue;
+        // The number goes right of x; keep it inside the frame.
+        if (x <= r.left + 10 || x > r.right - 15) continue;
         const int y = std::clamp(mapping.Y(levels[bin]), r.top + 20, r.bottom);
         canvas.TextOut(x + 5, y - 20, std::to_string(h + 2));
     }

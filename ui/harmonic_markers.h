@@ -10,6 +10,6 @@ inline constexpr PlotColor kHarmonicNumberColor{0, 100, 200};
 // For each harmonic of m that has power of its own: its order at x + 5, 20 pixels
 // above the level of levels[bin] (clamped into the frame), where x is the
 // entry's position. Like the "*" marks, nothing within 10 pixels of the left
-// edge, and nothing outside the frame's x range. Nothing when m is not valid.
+// edge, and nothing where the number would pass the right edge. Nothing when m is not valid.
 void DrawHarmonicNumbers(CPlotCanvas& canvas, const CPlotMapping& mapping,
                          const DistortionMetrics& m, const double* levels);

@@ -11,6 +11,8 @@ namespace {
 // the divisions (a round trip pixel -> value -> pixel lands where it started).
 constexpr double kPixelSlack = 1e-7;
 constexpr double kSnap = 1e-9;
+// At most this many grid steps across a zoomed axis.
+constexpr int kZoomDivisions = 6;
 
 int FloorPixel(double p) {
     return static_cast<int>(std::floor(p + kPixelSlack));
@@ -19,9 +21,14 @@ int FloorPixel(double p) {
 // Puts [lo, hi] inside [min, max] with at least minSpan, keeping its centre
 // where it can.
 void FitSpan(double& lo, double& hi, double min, double max, double minSpan) {
+    if (!std::isfinite(lo) || !std::isfinite(hi)) {
+        lo = min;
+        hi = max;
+        return;
+    }
     if (lo > hi) std::swap(lo, hi);
     if (!(hi - lo >= minSpan)) {
-        const double centre = std::isfinite(lo + hi) ? (lo + hi) / 2 : (min + max) / 2;
+        const double centre = (lo + hi) / 2;
         lo = centre - minSpan / 2;
         hi = centre + minSpan / 2;
     }
@@ -261,8 +268,8 @@ void DrawZoomScales(CPlotCanvas& canvas, const CPlotMapping& m) {
     if (!(halfRate > 0)) return;
     const double fromHz = v.fromFraction * halfRate;
     const double toHz = v.toFraction * halfRate;
-    const double fStep = RoundStep(toHz - fromHz, 5);
-    const double lStep = RoundStep(v.topDb - v.bottomDb, 5);
+    const double fStep = RoundStep(toHz - fromHz, kZoomDivisions);
+    const double lStep = RoundStep(v.topDb - v.bottomDb, kZoomDivisions);
     const std::vector<double> freqs = GridValues(fromHz, toHz, fStep);
     const std::vector<double> levels = GridValues(v.bottomDb, v.topDb, lStep);
     {
@@ -285,7 +292,9 @@ void DrawZoomScales(CPlotCanvas& canvas, const CPlotMapping& m) {
                        FormatZoomFrequency(f, fStep, rate));
     }
     for (const double l : levels) {
-        canvas.TextOut(r.left - 35, m.Y(l) - 8, FormatZoomLevel(l, lStep));
+        // Right-aligned on the frame as the fixed labels are ("+20" at L - 30, "-180" at L - 36).
+        const std::string text = FormatZoomLevel(l, lStep);
+        canvas.TextOut(r.left - 3 - 8 * static_cast<int>(text.size()), m.Y(l) - 8, text);
     }
 }
 
