@@ -64,12 +64,13 @@ std::string FormatFundamentalLevel(const DistortionMetrics& m) {
 
 std::string FormatDistortionReport(const DistortionMetrics& m, int sampleRate, int n) {
     if (!m.valid) return "Distortion figures: not available\n";
-    std::string out = "Fundamental: " + FormatFundamentalFrequency(m) + ", " +
-                      FormatFundamentalLevel(m) + "\n";
+    std::string out =
+        "Fundamental: " + FormatFundamentalFrequency(m) + ", " + FormatFundamentalLevel(m) + "\n";
     for (const MetricsFigure& f : FormatMetricsFigures(m)) out += f.name + ": " + f.value + "\n";
     out += "Harmonic\tFrequency\tdBc\t%\n";
     for (const HarmonicRowText& r : FormatHarmonicRows(m, sampleRate, n)) {
-        out += std::to_string(r.order) + "\t" + r.frequency + "\t" + r.dbc + "\t" + r.percent + "\n";
+        out +=
+            std::to_string(r.order) + "\t" + r.frequency + "\t" + r.dbc + "\t" + r.percent + "\n";
     }
     return out;
 }

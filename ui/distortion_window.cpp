@@ -37,9 +37,8 @@ CDistortionWindow::CDistortionWindow(QWidget* parent) : QWidget(parent, Qt::Tool
     for (const char* name : kFigureNames) add(QString::fromLatin1(name));
 
     harmonics_ = new QTableWidget(kHarmonicCount, kHarmonicColumns, this);
-    harmonics_->setHorizontalHeaderLabels(
-        {QStringLiteral("Harmonic"), QStringLiteral("Frequency"), QStringLiteral("dBc"),
-         QStringLiteral("%")});
+    harmonics_->setHorizontalHeaderLabels({QStringLiteral("Harmonic"), QStringLiteral("Frequency"),
+                                           QStringLiteral("dBc"), QStringLiteral("%")});
     harmonics_->verticalHeader()->setVisible(false);
     harmonics_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     harmonics_->setSelectionMode(QAbstractItemView::NoSelection);
@@ -47,8 +46,8 @@ CDistortionWindow::CDistortionWindow(QWidget* parent) : QWidget(parent, Qt::Tool
     harmonics_->verticalHeader()->setDefaultSectionSize(harmonics_->fontMetrics().height() + 4);
     for (int row = 0; row < kHarmonicCount; ++row) {
         for (int column = 0; column < kHarmonicColumns; ++column) {
-            auto* item = new QTableWidgetItem(column == 0 ? QString::number(row + 2)
-                                                          : QStringLiteral("-"));
+            auto* item =
+                new QTableWidgetItem(column == 0 ? QString::number(row + 2) : QStringLiteral("-"));
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             harmonics_->setItem(row, column, item);
         }
@@ -57,15 +56,17 @@ CDistortionWindow::CDistortionWindow(QWidget* parent) : QWidget(parent, Qt::Tool
     const QFontMetrics metrics = harmonics_->fontMetrics();
     const char* const widest[kHarmonicColumns] = {"Harmonic", "99999.99 Hz", "-199.99", "100.0000"};
     for (int column = 0; column < kHarmonicColumns; ++column) {
-        harmonics_->setColumnWidth(column,
-                                   metrics.horizontalAdvance(QString::fromLatin1(widest[column])) + 16);
+        harmonics_->setColumnWidth(
+            column, metrics.horizontalAdvance(QString::fromLatin1(widest[column])) + 16);
     }
     harmonics_->horizontalHeader()->setStretchLastSection(true);
-    int tableHeight = harmonics_->horizontalHeader()->sizeHint().height() + 2 * harmonics_->frameWidth();
+    int tableHeight =
+        harmonics_->horizontalHeader()->sizeHint().height() + 2 * harmonics_->frameWidth();
     for (int row = 0; row < kHarmonicCount; ++row) tableHeight += harmonics_->rowHeight(row);
     harmonics_->setFixedHeight(tableHeight);
     int tableWidth = 2 * harmonics_->frameWidth();
-    for (int column = 0; column < kHarmonicColumns; ++column) tableWidth += harmonics_->columnWidth(column);
+    for (int column = 0; column < kHarmonicColumns; ++column)
+        tableWidth += harmonics_->columnWidth(column);
     harmonics_->setMinimumWidth(tableWidth);
     harmonics_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     harmonics_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -85,8 +85,7 @@ CPlotAnalyser::CPlotAnalyser(QWidget& dialog, MeasurementState& state, PlotArea&
     };
     connect(clearMax_, &QAction::triggered, this, [clear] { clear(HoldKind::kMax); });
     connect(clearMin_, &QAction::triggered, this, [clear] { clear(HoldKind::kMin); });
-    connect(clearReference_, &QAction::triggered, this,
-            [clear] { clear(HoldKind::kReference); });
+    connect(clearReference_, &QAction::triggered, this, [clear] { clear(HoldKind::kReference); });
     connect(zoomMode_, &QAction::toggled, this, [this](bool on) {
         SaveFlag(kKeyZoomMode, on);
         dialog_.setCursor(on ? Qt::CrossCursor : Qt::ArrowCursor);
@@ -131,9 +130,9 @@ void CPlotAnalyser::Restore() {
     v.fromFraction = profile_.ReadInt(kAnalyserSection, kKeyZoomFrom, 0) / kFractionUnit;
     v.toFraction = profile_.ReadInt(kAnalyserSection, kKeyZoomTo, static_cast<int>(kFractionUnit)) /
                    kFractionUnit;
-    v.topDb = profile_.ReadInt(kAnalyserSection, kKeyZoomTop,
-                               static_cast<int>(kFullTopDb * kLevelUnit)) /
-              kLevelUnit;
+    v.topDb =
+        profile_.ReadInt(kAnalyserSection, kKeyZoomTop, static_cast<int>(kFullTopDb * kLevelUnit)) /
+        kLevelUnit;
     v.bottomDb = profile_.ReadInt(kAnalyserSection, kKeyZoomBottom,
                                   static_cast<int>(kFullBottomDb * kLevelUnit)) /
                  kLevelUnit;
@@ -311,7 +310,8 @@ bool CPlotAnalyser::eventFilter(QObject* watched, QEvent* event) {
             if (!dragging_) return false;
             const QPoint p = static_cast<QMouseEvent*>(event)->position().toPoint();
             const PlotRect& r = area_.plotRect;
-            dragTo_ = QPoint(std::clamp(p.x(), r.left, r.right), std::clamp(p.y(), r.top, r.bottom));
+            dragTo_ =
+                QPoint(std::clamp(p.x(), r.left, r.right), std::clamp(p.y(), r.top, r.bottom));
             Repaint();
             return false;  // the cursor readout goes on
         }

@@ -120,8 +120,8 @@ CPlotMapping::CPlotMapping(const PlotRect& r, const PlotView& v, int sampleRate,
 
 double CPlotMapping::XExact(double entry) const {
     const double fraction = h_ > 0 ? entry / h_ : 0.0;
-    return rect_.left + (fraction - view_.fromFraction) /
-                            (view_.toFraction - view_.fromFraction) * rect_.Width();
+    return rect_.left + (fraction - view_.fromFraction) / (view_.toFraction - view_.fromFraction) *
+                            rect_.Width();
 }
 
 double CPlotMapping::YExact(double level) const {
@@ -159,8 +159,7 @@ double CPlotMapping::LevelAt(int y) const {
     return view_.topDb - t * (view_.topDb - view_.bottomDb);
 }
 
-PlotView ZoomToPixels(const PlotView& v, const PlotRect& r, int x0, int y0, int x1, int y1,
-                      int h) {
+PlotView ZoomToPixels(const PlotView& v, const PlotRect& r, int x0, int y0, int x1, int y1, int h) {
     if (r.Width() <= 0 || r.Height() <= 0) return v;
     const CPlotMapping m(r, v, 0, h);
     PlotView next = v;

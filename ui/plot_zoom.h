@@ -62,8 +62,7 @@ class CPlotMapping {
 
 // The view zoomed to the pixel rectangle (x0, y0)-(x1, y1) in frame r (either
 // corner first). A side narrower than 4 pixels keeps that axis as it was.
-PlotView ZoomToPixels(const PlotView& v, const PlotRect& r, int x0, int y0, int x1, int y1,
-                      int h);
+PlotView ZoomToPixels(const PlotView& v, const PlotRect& r, int x0, int y0, int x1, int y1, int h);
 // The view scaled by factor (< 1 zooms in) about the values under pixel (x, y).
 PlotView ZoomAround(const PlotView& v, const PlotRect& r, int x, int y, double factor, int h);
 

@@ -427,8 +427,9 @@ void CSpectrumDlg::OnPaint(QPainter& painter) {
     }
     painter.setFont(plotFont_);
     CQtPlotCanvas canvas(painter);
-    PaintPlot(canvas, PlotRect{0, 0, width(), height()}, state_, area_,
-              [this] { RefreshSettings(); }, analyser_->Layers());
+    PaintPlot(
+        canvas, PlotRect{0, 0, width(), height()}, state_, area_, [this] { RefreshSettings(); },
+        analyser_->Layers());
 }
 
 void CSpectrumDlg::RunGuardedCycle() {

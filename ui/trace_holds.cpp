@@ -122,8 +122,8 @@ void DrawHoldLegend(CPlotCanvas& canvas, const PlotRect& r, const CTraceHolds& h
     const int left = r.right - kLegendWidth - 4;
     const int top = r.top + 4;
     const PlotColor previous = canvas.SelectPen(kBlack);
-    canvas.Rectangle(
-        PlotRect{left, top, left + kLegendWidth, top + 4 + kLegendRow * static_cast<int>(rows.size())});
+    canvas.Rectangle(PlotRect{left, top, left + kLegendWidth,
+                              top + 4 + kLegendRow * static_cast<int>(rows.size())});
     canvas.SetBkColor(kWhite);
     canvas.SetTextColor(kBlack);
     for (size_t i = 0; i < rows.size(); ++i) {

@@ -151,7 +151,8 @@ void TestHolds::holdsAreDrawnUnderTheTraceWithALegend() {
 
     std::vector<std::string> legend;
     for (const CanvasOp& op : canvas.Texts()) {
-        if (op.x0 > area.plotRect.right - 100 && op.y0 < area.plotRect.top + 70) legend.push_back(op.text);
+        if (op.x0 > area.plotRect.right - 100 && op.y0 < area.plotRect.top + 70)
+            legend.push_back(op.text);
     }
     QCOMPARE(legend, (std::vector<std::string>{"Live", "Max hold", "Min hold", "Reference"}));
 

@@ -55,11 +55,14 @@ void TestZoom::defaultViewMapsAsTheFixedScale() {
     for (const PlotRect& r : {kFrame, PlotRect{41, 165, 590, 480}, PlotRect{40, 165, 473, 541}}) {
         for (int h : {64, 512, 4096}) {
             const CPlotMapping m(r, v, 1800, h);
-            for (int k = 0; k <= h; k += std::max(1, h / 97)) QCOMPARE(m.XOfEntry(k), EntryToX(r, k, h));
+            for (int k = 0; k <= h; k += std::max(1, h / 97))
+                QCOMPARE(m.XOfEntry(k), EntryToX(r, k, h));
         }
         const CPlotMapping m(r, v, 1800, 64);
-        for (double level = 35.0; level >= -185.0; level -= 0.73) QCOMPARE(m.Y(level), LevelToY(r, level));
-        for (int x = r.left; x <= r.right; x += 7) QCOMPARE(m.FrequencyAt(x), FrequencyAt(r, 1800, x));
+        for (double level = 35.0; level >= -185.0; level -= 0.73)
+            QCOMPARE(m.Y(level), LevelToY(r, level));
+        for (int x = r.left; x <= r.right; x += 7)
+            QCOMPARE(m.FrequencyAt(x), FrequencyAt(r, 1800, x));
         for (int y = r.top - 12; y <= r.bottom; y += 5) QCOMPARE(m.LevelAt(y), LevelAt(r, y));
     }
     // Readings in the default view are the fixed readouts' texts, marker included.
@@ -141,7 +144,8 @@ void TestZoom::readoutsUnderZoom_data() {
     QTest::newRow("left edge") << quarter << 1000 << QPoint(40, 165) << "125Hz  -20.0dBm";
     QTest::newRow("right edge") << quarter << 1000 << QPoint(590, 480) << "250Hz  -100.0dBm";
     QTest::newRow("middle") << quarter << 1000 << QPoint(326, 322) << "190Hz  -59.9dBm";
-    QTest::newRow("kHz") << View(0.5, 1.0, 0, -50) << 6000 << QPoint(315, 291) << "2.25KHz  -20.0dBm";
+    QTest::newRow("kHz") << View(0.5, 1.0, 0, -50) << 6000 << QPoint(315, 291)
+                         << "2.25KHz  -20.0dBm";
     QTest::newRow("above the frame") << quarter << 1000 << QPoint(40, 155) << "125Hz  -17.5dBm";
 }
 
@@ -209,7 +213,8 @@ void TestZoom::viewsStayInsideTheFixedScale() {
     QFETCH(PlotView, asked);
     QFETCH(PlotView, expected);
     const PlotView v = ClampView(asked, 512);
-    QVERIFY2(std::fabs(v.fromFraction - expected.fromFraction) < 1e-12, qPrintable(QString::number(v.fromFraction)));
+    QVERIFY2(std::fabs(v.fromFraction - expected.fromFraction) < 1e-12,
+             qPrintable(QString::number(v.fromFraction)));
     QVERIFY(std::fabs(v.toFraction - expected.toFraction) < 1e-12);
     QVERIFY(std::fabs(v.topDb - expected.topDb) < 1e-12);
     QVERIFY(std::fabs(v.bottomDb - expected.bottomDb) < 1e-12);
@@ -276,7 +281,7 @@ void TestZoom::zoomedScalesTraceAndMarks() {
         state->harmonicBins[i] = bins[i];
         state->harmonicLevels[i] = -60.0;
     }
-    state->harmonicLevels[4] = -150.0;  // below the zoomed bottom
+    state->harmonicLevels[4] = -150.0;           // below the zoomed bottom
     const PlotView v = View(0.1, 0.6, 0, -100);  // entries 51.2 .. 307.2, 90 .. 540 Hz
     const CPlotMapping m(kFrame, v, 1800, 512);
 
