@@ -11,6 +11,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/metrics.h"
+#include "analysis/metrics_text.h"
 #include "cli/args.h"
 #include "cli/console_ui.h"
 #include "cli/interrupt.h"
@@ -173,22 +174,6 @@ void WriteMetrics(CJsonWriter& j, const DistortionMetrics& m, const Settings& s)
     j.EndObject();
 }
 
-// A figure as printf would show it, or "n/a" when it is not a finite number.
-std::string Figure(const char* format, double value) {
-    if (!std::isfinite(value)) return "n/a";
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
-std::string MetricsLine(const DistortionMetrics& m) {
-    if (!m.valid) return "  distortion figures not available\n";
-    return "  THD(2..10): " + Figure("%.4f", m.thdPercent) + " % (" + Figure("%.2f", m.thdDb) +
-           " dB)  THD+N: " + Figure("%.4f", m.thdnPercent) + " % (" + Figure("%.2f", m.thdnDb) +
-           " dB)  SINAD: " + Figure("%.2f", m.sinadDb) + " dB  SNR: " + Figure("%.2f", m.snrDb) +
-           " dB  ENOB: " + Figure("%.2f", m.enob) + "  SFDR: " + Figure("%.2f", m.sfdrDb) + " dB\n";
-}
-
 class CRun {
   public:
     CRun(const CliOptions& o, std::ostream& out, std::ostream& err, bool progressBar)
@@ -234,7 +219,7 @@ class CRun {
         if (stdoutTaken) return;
         out << "Fundamental: " << c.fundamentalText << "  Amplitude: " << c.amplitudeText
             << "  THD: " << c.thdText << "\n";
-        if (o.metrics) out << MetricsLine(c.metrics);
+        if (o.metrics) out << FormatMetricsLine(c.metrics);
         out << std::flush;
     }
 
