@@ -111,6 +111,9 @@ class CPosixPort : public CComPort {
     void MarkHungUp(int err);
     void SetModemLine(int tiocmBit, bool on);
     int OutputQueued();
+    // Before a speed change: until the output queue is empty, bounded by the queued
+    // bytes' wire time at the current speed plus 2 ms.
+    void WaitOutputSent();
 
     const PosixOs* os;
     int fd = -1;
@@ -118,6 +121,8 @@ class CPosixPort : public CComPort {
     bool hungUp = false;
     bool modemLinesMissing = false;
     bool countersMissing = false;
+    unsigned appliedBaud = 0;  // the speed on the device; 0 before the first setting
+    unsigned appliedBitsPerChar = 10;
     int lastCounters[5] = {};  // frame, overrun, parity, break, buffer overrun
     Settings settings;
     std::vector<unsigned char> rxQueue;  // ring of rxQueue.size() bytes
