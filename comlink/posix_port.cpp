@@ -168,6 +168,24 @@ int CPosixPort::Open() {
     struct stat info {};
     isPty = os->fstat(opened, &info) == 0 && S_ISCHR(info.st_mode) &&
             major(info.st_rdev) >= kPtySlaveMajorFirst && major(info.st_rdev) <= kPtySlaveMajorLast;
+    if (!isPty && os->procRoot != nullptr) {
+        // flock and TIOCEXCL stop only those who come later: a modem manager probing
+        // a new adapter, or a terminal program, may hold it already.
+        const std::string node = ResolvedDevicePath(devicePath);
+        DeviceHolder holder;
+        if (os->lockDir != nullptr &&
+            !lock.Acquire(os->lockDir, os->procRoot, devicePath, ::getpid(), &holder)) {
+            os->close(opened);
+            return fail(EBUSY, DescribeHolder(node, holder, true));
+        }
+        const std::vector<DeviceHolder> holders =
+            FindDeviceHolders(os->procRoot, devicePath, ::getpid());
+        if (!holders.empty()) {
+            lock.Release();
+            os->close(opened);
+            return fail(EBUSY, DescribeHolder(node, holders.front(), false));
+        }
+    }
     fd = opened;
     hungUp = false;
     appliedBaud = 0;
@@ -195,6 +213,7 @@ int CPosixPort::Close() {
     const int r = os->close(fd);
     const int err = errno;
     fd = -1;
+    lock.Release();
     if (r != 0 && err != EINTR) {
         RecordOsError(err, "close");
         errorCode = CL_ERR_CLOSE;

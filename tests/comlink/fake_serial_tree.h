@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "comlink/serial_discovery.h"
 
@@ -20,6 +21,8 @@ class FakeSerialTree {
         if (mkdtemp(pattern.data()) != nullptr) root = pattern;
         std::filesystem::create_directories(Sys() / "class" / "tty");
         std::filesystem::create_directories(Dev() / "serial" / "by-id");
+        std::filesystem::create_directories(Proc());
+        std::filesystem::create_directories(Lock());
     }
     ~FakeSerialTree() {
         std::error_code ec;
@@ -103,6 +106,21 @@ class FakeSerialTree {
         std::filesystem::remove(Sys() / "class" / "tty" / name, ec);
         std::filesystem::remove(Dev() / name, ec);
         if (!byId.empty()) std::filesystem::remove(Dev() / "serial" / "by-id" / byId, ec);
+    }
+
+    // A fake /proc and lock folder beside the trees.
+    std::filesystem::path Proc() const { return root / "proc"; }
+    std::filesystem::path Lock() const { return root / "lock"; }
+
+    // A process `pid` named `comm` with descriptors open on the given paths.
+    void AddProcess(int pid, const std::string& comm, const std::vector<std::string>& open) {
+        const std::filesystem::path dir = Proc() / std::to_string(pid);
+        std::filesystem::create_directories(dir / "fd");
+        Write(dir / "comm", comm);
+        int fd = 3;
+        for (const std::string& path : open) {
+            std::filesystem::create_symlink(path, dir / "fd" / std::to_string(fd++));
+        }
     }
 
     std::filesystem::path root;

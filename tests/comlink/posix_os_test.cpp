@@ -20,6 +20,7 @@
 #include "comlink/link.h"
 #include "comlink/posix_port.h"
 #include "tests/comlink/fake_clock.h"
+#include "tests/comlink/fake_serial_tree.h"
 
 namespace {
 
@@ -162,8 +163,9 @@ int FakeSetLine(int, const PosixLine& line) {
     return 0;
 }
 
-const PosixOs kFakeOs = {FakeOpen,  FakeClose, FakeRead,  FakeWrite,   FakePoll,    FakeIoctl,
-                         FakeFlock, FakeStat,  FakeFstat, FakeTcflush, FakeGetLine, FakeSetLine};
+const PosixOs kFakeOs = {FakeOpen,    FakeClose,   FakeRead, FakeWrite, FakePoll,
+                         FakeIoctl,   FakeFlock,   FakeStat, FakeFstat, FakeTcflush,
+                         FakeGetLine, FakeSetLine, nullptr,  nullptr};
 
 class SeamTest : public ::testing::Test {
   protected:
@@ -177,6 +179,72 @@ class SeamTest : public ::testing::Test {
     }
     FakeDevice fake;
 };
+
+// A serial device someone else already has: seen through /proc and lock files.
+class EarlierHolderTest : public SeamTest {
+  protected:
+    void SetUp() override {
+        SeamTest::SetUp();
+        tree.AddUsb({"ttyACM0", "cdc_acm", "2341", "0043", "Arduino", "Uno", "1", kLink, ""});
+        proc = tree.Proc().string();
+        lockDir = tree.Lock().string();
+        os = kFakeOs;
+        os.procRoot = proc.c_str();
+        os.lockDir = lockDir.c_str();
+        node = std::filesystem::canonical(tree.Dev() / "ttyACM0").string();
+        ASSERT_TRUE(SetComDevice(kIndex + 1, tree.ByIdPath(kLink), nullptr));
+    }
+    std::unique_ptr<CPosixPort> Open() {
+        return std::make_unique<CPosixPort>(kIndex, 4096, 2048, 0, &os);
+    }
+    static constexpr const char* kLink = "usb-Arduino_Uno_1-if00";
+    FakeSerialTree tree;
+    std::string proc, lockDir, node;
+    PosixOs os{};
+};
+
+TEST_F(EarlierHolderTest, AProcessHoldingTheDeviceRefusesTheOpenByName) {
+    tree.AddProcess(812, "ModemManager", {node});
+    auto port = Open();
+    EXPECT_EQ(port->GetError(), CL_ERR_FAILED);
+    EXPECT_EQ(port->osError, EBUSY);
+    EXPECT_EQ(port->osErrorText, "busy: " + node + " is open in ModemManager (pid 812)");
+    EXPECT_EQ(fake.openFds, 0) << "a descriptor was left open";
+    EXPECT_EQ(portUsage[kIndex], 0);
+    EXPECT_FALSE(std::filesystem::exists(tree.Lock() / "LCK..ttyACM0")) << "lock left behind";
+}
+
+TEST_F(EarlierHolderTest, ALiveLockFileRefusesAndAFreeDeviceIsLockedWhileOpen) {
+    tree.AddProcess(813, "minicom", {});
+    const auto lockFile = tree.Lock() / "LCK..ttyACM0";
+    std::ofstream(lockFile) << "       813\n";
+    {
+        auto port = Open();
+        EXPECT_EQ(port->GetError(), CL_ERR_FAILED);
+        EXPECT_EQ(port->osErrorText, "busy: " + node + " is locked by minicom (pid 813)");
+        EXPECT_EQ(fake.openFds, 0);
+    }
+    std::filesystem::remove(tree.Proc() / "813" / "comm");
+    std::filesystem::remove(tree.Proc() / "813" / "fd");
+    std::filesystem::remove(tree.Proc() / "813");  // minicom has ended: the lock is stale
+    {
+        auto port = Open();
+        ASSERT_EQ(port->GetError(), 0) << port->osErrorText;
+        std::ifstream in(lockFile);
+        int pid = 0;
+        in >> pid;
+        EXPECT_EQ(pid, getpid());
+    }
+    EXPECT_FALSE(std::filesystem::exists(lockFile)) << "closing left the lock file";
+}
+
+TEST_F(EarlierHolderTest, APseudoTerminalIsNotCheckedSinceItsFarEndHoldsIt) {
+    fake.majorNumber = 136;
+    tree.AddProcess(812, "pelkor-instrument", {node});
+    auto port = Open();
+    EXPECT_EQ(port->GetError(), 0) << port->osErrorText;
+    EXPECT_TRUE(port->IsPseudoTerminal());
+}
 
 struct OpenFailure {
     const char* name;
