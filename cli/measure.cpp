@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -14,10 +15,13 @@
 #include "cli/args.h"
 #include "cli/console_ui.h"
 #include "cli/json.h"
+#include "cli/list_ports.h"
 #include "cli/raw_block.h"
 #include "cli/replay.h"
+#include "comlink/com_database.h"
 #include "comlink/device_map.h"
 #include "comlink/port.h"
+#include "comlink/serial_discovery.h"
 #include "instrument/instrument.h"
 #include "measurement/export.h"
 #include "measurement/measurement.h"
@@ -323,6 +327,15 @@ class CRun {
             sourceKind = "device";
             sourceName = device;
         } else {
+            // COMn as the dialog numbers it; a device path by its number, if it has one.
+            CComDatabase database;
+            std::map<int, std::string> overrides;
+            if (comPort != 0 && !device.empty()) overrides[comPort] = device;
+            SetUpCliPorts(CliProfilePath(o.profilePath), overrides, err, &database);
+            if (comPort == 0) {
+                comPort = database.NumberOfPath(device, ListSerialDevices(ActiveDiscoveryOs()));
+                if (comPort == 0) comPort = kDeviceComPort;
+            }
             sourceKind = "port";
             sourceName = "COM" + std::to_string(comPort);
         }
@@ -513,6 +526,8 @@ int RunMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
         out << "pelkor-measure " << PELKOR_VERSION << "\n";
         return kExitMeasured;
     }
+    if (options.listPorts)
+        return ListPorts(CliProfilePath(options.profilePath), options.jsonPath, out, err);
     CRun run(options, out, err, progressBar);
     return run.Go();
 }

@@ -222,3 +222,43 @@ std::string DescribeComPort(int comNumber, const std::string& path,
     if (!description.empty()) text += " (" + description + ")";
     return text;
 }
+
+std::vector<ComPortRow> ListComPorts(const CComDatabase& database,
+                                     const std::vector<SerialDevice>& present,
+                                     const DiscoveryOs& os) {
+    std::vector<ComPortRow> rows;
+    std::set<std::string> numbered;
+    for (int n = kFirstMappedCom; n <= kLastMappedCom; ++n) {
+        ComPortRow row;
+        row.number = n;
+        row.path = ComDevicePath(n);
+        row.inDatabase = database.Entry(n) != nullptr;
+        const std::string legacy = "ttyS" + std::to_string(n - 1);
+        const bool mapped = row.path != "/dev/" + legacy;
+        if (!row.inDatabase && !mapped && !IsRealUart(legacy, os)) continue;
+        if (const SerialDevice* d = FindSerialDevice(present, row.path)) {
+            row.present = true;
+            row.device = *d;
+            numbered.insert(d->name);
+        } else if (!mapped) {
+            // The default /dev/ttyS<n-1> of the running system, outside a fake tree.
+            for (const SerialDevice& d : present) {
+                if (d.name == legacy) {
+                    row.present = true;
+                    row.device = d;
+                    numbered.insert(d.name);
+                }
+            }
+        }
+        rows.push_back(std::move(row));
+    }
+    for (const SerialDevice& d : present) {
+        if (numbered.count(d.name) != 0) continue;
+        ComPortRow row;
+        row.path = d.StablePath();
+        row.present = true;
+        row.device = d;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}

@@ -87,6 +87,22 @@ bool SetUpComPorts(CComDatabase& database, const ComStore& store,
                    const std::map<int, std::string>& overrides, const DiscoveryOs& os,
                    std::string* error);
 
+// One line of a port listing: a COM number and what it opens now.
+struct ComPortRow {
+    int number = 0;        // 0: a present device that has no number
+    std::string path;      // what COMn opens: the entry, an override or /dev/ttyS<n-1>
+    bool present = false;  // the device is plugged in
+    bool inDatabase = false;
+    SerialDevice device;  // filled when present
+};
+
+// Every COM number in use (a database entry, an override, or a real UART at
+// /dev/ttyS<n-1>), by number, then every present device without a number. The
+// paths are those of the device map as it stands.
+std::vector<ComPortRow> ListComPorts(const CComDatabase& database,
+                                     const std::vector<SerialDevice>& present,
+                                     const DiscoveryOs& os);
+
 // The operator's line for COMn: "COM3: /dev/serial/by-id/usb-... (FT232R USB UART,
 // serial A50285BI)"; "(absent)" for a device that is not plugged in, and the device
 // path alone where nothing more is known.

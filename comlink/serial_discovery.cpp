@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,6 +130,20 @@ const DiscoveryOs& RealDiscoveryOs() {
     return os;
 }
 
+namespace {
+const DiscoveryOs* activeOs = nullptr;
+}  // namespace
+
+const DiscoveryOs& ActiveDiscoveryOs() {
+    return activeOs != nullptr ? *activeOs : RealDiscoveryOs();
+}
+
+const DiscoveryOs* SetActiveDiscoveryOs(const DiscoveryOs* os) {
+    const DiscoveryOs* previous = activeOs;
+    activeOs = os;
+    return previous;
+}
+
 std::vector<SerialDevice> ListSerialDevices(const DiscoveryOs& os) {
     std::vector<SerialDevice> devices;
     const fs::path classRoot = fs::path(os.sysRoot) / "class" / "tty";
@@ -173,4 +188,12 @@ const SerialDevice* FindSerialDevice(const std::vector<SerialDevice>& devices,
         if (fs::canonical(d.devicePath, other) == target && !other) return &d;
     }
     return nullptr;
+}
+
+std::string DeviceIdentity(const std::string& path) {
+    struct stat link {};
+    struct stat node {};
+    if (::lstat(path.c_str(), &link) != 0 || ::stat(path.c_str(), &node) != 0) return {};
+    return std::to_string(link.st_ino) + ":" + std::to_string(node.st_ino) + ":" +
+           std::to_string(node.st_rdev);
 }

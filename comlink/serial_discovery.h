@@ -33,6 +33,11 @@ struct DiscoveryOs {
 
 // The real roots and the real TIOCGSERIAL probe.
 const DiscoveryOs& RealDiscoveryOs();
+// What the programs look at: the real system, or the fake tree a test installed.
+const DiscoveryOs& ActiveDiscoveryOs();
+// Installs os (not owned; null restores the real one). Returns the previous one,
+// null for the real.
+const DiscoveryOs* SetActiveDiscoveryOs(const DiscoveryOs* os);
 
 // The serial devices present, sorted by name: USB serial, CDC-ACM and every other
 // tty with a device behind it, but a serial-core port (ttyS...) only where a UART
@@ -47,3 +52,9 @@ bool IsRealUart(const std::string& name, const DiscoveryOs& os = RealDiscoveryOs
 // a symbolic link that leads to either. Null when none.
 const SerialDevice* FindSerialDevice(const std::vector<SerialDevice>& devices,
                                      const std::string& path);
+
+// What tells one appearance of a device from the next under the same path: the
+// inodes of the link and the node and the node's device number (udev makes both
+// anew on a replug, a pseudo-terminal gets a new node). Empty when path leads to
+// nothing.
+std::string DeviceIdentity(const std::string& path);
