@@ -520,7 +520,8 @@ void TestDialog::contextMenuAndF1OpenTheAboutBox() {
     QCOMPARE(entries,
              (QStringList{
                  QStringLiteral("&About Pelkor..."), QStringLiteral("Save spectrum as CSV\u2026"),
-                 QStringLiteral("Save plot as PNG\u2026"), QStringLiteral("Copy measurements")}));
+                 QStringLiteral("Save plot as PNG\u2026"), QStringLiteral("Copy measurements"),
+                 QStringLiteral("Serial ports\u2026")}));
 
     QString about;
     QTimer::singleShot(0, [&] {
