@@ -521,7 +521,9 @@ void TestDialog::contextMenuAndF1OpenTheAboutBox() {
              (QStringList{
                  QStringLiteral("&About Pelkor..."), QStringLiteral("Save spectrum as CSV\u2026"),
                  QStringLiteral("Save plot as PNG\u2026"), QStringLiteral("Copy measurements"),
-                 QStringLiteral("Serial ports\u2026")}));
+                 QStringLiteral("Distortion\u2026"), QStringLiteral("Harmonic markers"),
+                 QStringLiteral("Trace holds"), QStringLiteral("Zoom mode"),
+                 QStringLiteral("Reset zoom"), QStringLiteral("Serial ports\u2026")}));
 
     QString about;
     QTimer::singleShot(0, [&] {
