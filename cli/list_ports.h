@@ -22,11 +22,15 @@ std::string CliProfilePath(const std::string& given);
 
 // Loads the COM database from the profile at profilePath, numbers the devices seen
 // for the first time (saving them there, as the dialog would), and fills the device
-// map with `overrides` on top. Problems go to err as warnings; none stops the run.
-void SetUpCliPorts(const std::string& profilePath, const std::map<int, std::string>& overrides,
-                   std::ostream& err, CComDatabase* database);
+// map, with comPort = devicePath on top when both are given. Returns the COM
+// number of the run: comPort, or for a device path alone (comPort 0) its number
+// in the database, 0 when it has none. Problems go to err as warnings. On Windows,
+// which numbers its ports itself, it only returns comPort.
+int SetUpCliPorts(const std::string& profilePath, int comPort, const std::string& devicePath,
+                  std::ostream& err);
 
 // --list-ports: sets up the ports as above and prints the table, or the JSON to
-// jsonPath ("-" for out). Returns the exit status.
+// jsonPath ("-" for out). Returns the exit status. On Windows it points to the
+// Device Manager and returns kExitBadArguments.
 int ListPorts(const std::string& profilePath, const std::string& jsonPath, std::ostream& out,
               std::ostream& err);

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -19,10 +18,8 @@
 #include "cli/list_ports.h"
 #include "cli/raw_block.h"
 #include "cli/replay.h"
-#include "comlink/com_database.h"
 #include "comlink/device_map.h"
 #include "comlink/port.h"
-#include "comlink/serial_discovery.h"
 #include "instrument/instrument.h"
 #include "measurement/export.h"
 #include "measurement/measurement.h"
@@ -318,14 +315,8 @@ class CRun {
             sourceName = device;
         } else {
             // COMn as the dialog numbers it; a device path by its number, if it has one.
-            CComDatabase database;
-            std::map<int, std::string> overrides;
-            if (comPort != 0 && !device.empty()) overrides[comPort] = device;
-            SetUpCliPorts(CliProfilePath(o.profilePath), overrides, err, &database);
-            if (comPort == 0) {
-                comPort = database.NumberOfPath(device, ListSerialDevices(ActiveDiscoveryOs()));
-                if (comPort == 0) comPort = kDeviceComPort;
-            }
+            comPort = SetUpCliPorts(CliProfilePath(o.profilePath), comPort, device, err);
+            if (comPort == 0) comPort = kDeviceComPort;
             sourceKind = "port";
             sourceName = "COM" + std::to_string(comPort);
         }
