@@ -4,20 +4,13 @@
 #include <QPainter>
 #include <QPolygon>
 #include <QString>
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
 
 QColor ToQColor(PlotColor c) {
     return QColor(c.r, c.g, c.b);
-}
-
-QPen CosmeticPen(PlotColor c) {
-    QPen pen(ToQColor(c));
-    pen.setWidth(0);
-    pen.setCosmetic(true);
-    pen.setCapStyle(Qt::FlatCap);
-    return pen;
 }
 
 // The pixels of a line from a that stop one short of b. QPainter leaves out
@@ -47,28 +40,51 @@ QPolygon LinePixels(QPoint a, QPoint b) {
     return points;
 }
 
+// Each pixel is a 1 x 1 square in logical pixels, so that on a high-DPI screen
+// it covers all the device pixels under it: a zero-width pen would set one
+// device pixel per point and leave the line dotted. Neighbours in a row or a
+// column are merged into one rectangle.
+void FillPixels(QPainter& painter, const QPolygon& pixels, const QColor& color) {
+    // Consecutive points of one line in the same row (or column) are neighbours.
+    qsizetype i = 0;
+    while (i < pixels.size()) {
+        qsizetype j = i + 1;
+        while (j < pixels.size() && pixels[j].y() == pixels[i].y()) ++j;
+        if (j == i + 1) {
+            while (j < pixels.size() && pixels[j].x() == pixels[i].x()) ++j;
+        }
+        const QPoint a = pixels[i];
+        const QPoint b = pixels[j - 1];
+        painter.fillRect(QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                               QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y()))),
+                         color);
+        i = j;
+    }
+}
+
 }  // namespace
 
 CQtPlotCanvas::CQtPlotCanvas(QPainter& painter) : painter_(painter) {
     painter_.setRenderHint(QPainter::Antialiasing, false);
     painter_.setRenderHint(QPainter::TextAntialiasing, true);
-    painter_.setPen(CosmeticPen(pen_));
 }
 
 void CQtPlotCanvas::Rectangle(const PlotRect& rect) {
     if (rect.Width() <= 0 || rect.Height() <= 0) return;
-    painter_.fillRect(QRect(QPoint(rect.left, rect.top), QPoint(rect.right - 1, rect.bottom - 1)),
-                      Qt::white);
-    painter_.setPen(CosmeticPen(pen_));
-    painter_.setBrush(Qt::NoBrush);
-    // With an aliased cosmetic pen drawRect(x, y, w, h) covers x..x+w, y..y+h.
-    painter_.drawRect(rect.left, rect.top, rect.Width() - 1, rect.Height() - 1);
+    const QRect box(QPoint(rect.left, rect.top), QPoint(rect.right - 1, rect.bottom - 1));
+    painter_.fillRect(box, Qt::white);
+    // The outline as four one-pixel bands inside the box: a cosmetic pen would
+    // be one device pixel wide and leave white outside the right and bottom edges.
+    const QColor outline = ToQColor(pen_);
+    painter_.fillRect(QRect(box.left(), box.top(), box.width(), 1), outline);
+    painter_.fillRect(QRect(box.left(), box.bottom(), box.width(), 1), outline);
+    painter_.fillRect(QRect(box.left(), box.top(), 1, box.height()), outline);
+    painter_.fillRect(QRect(box.right(), box.top(), 1, box.height()), outline);
 }
 
 PlotColor CQtPlotCanvas::SelectPen(PlotColor color) {
     const PlotColor previous = pen_;
     pen_ = color;
-    painter_.setPen(CosmeticPen(pen_));
     return previous;
 }
 
@@ -78,11 +94,7 @@ void CQtPlotCanvas::MoveTo(int x, int y) {
 
 void CQtPlotCanvas::LineTo(int x, int y) {
     const QPoint end(x, y);
-    const QPolygon pixels = LinePixels(current_, end);
-    if (!pixels.isEmpty()) {
-        painter_.setPen(CosmeticPen(pen_));
-        painter_.drawPoints(pixels);
-    }
+    FillPixels(painter_, LinePixels(current_, end), ToQColor(pen_));
     current_ = end;
 }
 
@@ -101,5 +113,4 @@ void CQtPlotCanvas::TextOut(int x, int y, const std::string& text) {
     painter_.fillRect(box, ToQColor(background_));
     painter_.setPen(ToQColor(text_));
     painter_.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, s);
-    painter_.setPen(CosmeticPen(pen_));
 }
