@@ -21,6 +21,7 @@
 #include "instrument/instrument.h"
 #include "measurement/export.h"
 #include "measurement/measurement.h"
+#include "measurement/number_text.h"
 
 #ifndef PELKOR_VERSION
 #define PELKOR_VERSION "unknown"
@@ -151,13 +152,11 @@ void WriteMetrics(CJsonWriter& j, const DistortionMetrics& m, const Settings& s)
 
 std::string MetricsLine(const DistortionMetrics& m) {
     if (!m.valid) return "  distortion figures not available\n";
-    char text[320];
-    std::snprintf(text, sizeof text,
-                  "  THD(2..10): %.4f %% (%.2f dB)  THD+N: %.4f %% (%.2f dB)  SINAD: %.2f dB  "
-                  "SNR: %.2f dB  ENOB: %.2f  SFDR: %.2f dB\n",
-                  m.thdPercent, m.thdDb, m.thdnPercent, m.thdnDb, m.sinadDb, m.snrDb, m.enob,
-                  m.sfdrDb);
-    return text;
+    auto f = [](double v, int decimals) { return FixedText(v, decimals); };
+    return "  THD(2..10): " + f(m.thdPercent, 4) + " % (" + f(m.thdDb, 2) +
+           " dB)  THD+N: " + f(m.thdnPercent, 4) + " % (" + f(m.thdnDb, 2) +
+           " dB)  SINAD: " + f(m.sinadDb, 2) + " dB  SNR: " + f(m.snrDb, 2) +
+           " dB  ENOB: " + f(m.enob, 2) + "  SFDR: " + f(m.sfdrDb, 2) + " dB\n";
 }
 
 class CRun {

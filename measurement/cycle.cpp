@@ -8,6 +8,7 @@
 #include "comlink/clock.h"
 #include "comlink/link.h"
 #include "measurement/measurement.h"
+#include "measurement/number_text.h"
 
 namespace {
 
@@ -260,10 +261,6 @@ void FormatResultTexts(MeasurementState& state) {
     const double fraction = static_cast<double>(state.fundamentalBin) / (n / 2);
     std::snprintf(text, sizeof text, "%d Hz", static_cast<int>(fraction * (state.sampleRate / 2)));
     state.fundamentalText = text;
-    std::snprintf(text, sizeof text, "%.1f dBm", state.fundamentalLevel);
-    state.amplitudeText = text;
-    if (state.thdEnabled == 1) {
-        std::snprintf(text, sizeof text, "%.3f %%", ComputeThd(state));
-        state.thdText = text;
-    }
+    state.amplitudeText = FixedText(state.fundamentalLevel, 1) + " dBm";
+    if (state.thdEnabled == 1) state.thdText = FixedText(ComputeThd(state), 3) + " %";
 }

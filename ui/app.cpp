@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
+#include <clocale>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -99,6 +100,9 @@ int CSpectrumApp::Run(int argc, char** argv) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
+    // Qt has just taken the C library's locale from the environment; numbers
+    // read or written through it keep their '.' whatever the desktop's language.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QString::fromStdString(program));
     SetReportHandler(&ShowLibraryError);
     // Without a word here the operator would lose every change of this session.

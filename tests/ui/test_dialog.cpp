@@ -18,6 +18,7 @@
 #include <tuple>
 
 #include "analysis/analysis.h"
+#include "tests/comma_locale.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
@@ -56,6 +57,7 @@ class TestDialog : public QObject {
     void contextMenuAndF1OpenTheAboutBox();
     void enterClosesUnlessAButtonHasTheFocus();
     void exportsSaveOrSayWhyAndLeaveNoFile();
+    void textsKeepTheirPointUnderACommaLocale();
 };
 
 void TestDialog::initTestCase() {
@@ -591,6 +593,35 @@ void TestDialog::exportsSaveOrSayWhyAndLeaveNoFile() {
 
     f.dialog->CopyMeasurements();
     QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("1800")));
+}
+
+void TestDialog::textsKeepTheirPointUnderACommaLocale() {
+    const CCommaLocale locale;
+    QVERIFY2(locale.Error().empty(), locale.Error().c_str());
+    DialogFixture f;
+    f.Start();
+    f.state->sampleRate = 6000;
+    f.dialog->resize(600, 500);
+    f.dialog->grab();
+    f.area.markerX = 200;
+    f.area.markerY = 250;
+    f.dialog->OnMouseMove(QPoint(315, 300));
+    QCOMPARE(f.Control<QLineEdit>(IDC_CURSOR)->text(), QStringLiteral("1.50KHz  -65.7dBm"));
+    QCOMPARE(f.Control<QLineEdit>(IDC_MARKER)->text(), QStringLiteral("627.3Hz  -31.7dB"));
+
+    f.state->sampleCount = 128;
+    f.state->fundamentalBin = 5;
+    f.state->fundamentalLevel = 8.25;
+    f.state->thdEnabled = 1;
+    FormatResultTexts(*f.state);
+    f.dialog->ShowValues();
+    QCOMPARE(f.Control<QLineEdit>(IDC_AMPLITUDE)->text(), QStringLiteral("8.2 dBm"));
+    QVERIFY2(!f.Control<QLineEdit>(IDC_THD)->text().contains(QLatin1Char(',')),
+             qPrintable(f.Control<QLineEdit>(IDC_THD)->text()));
+
+    const FrequencyLabels labels = FormatFrequencyLabels(1800);
+    QCOMPARE(labels.rightEnd, std::string("900.0Hz"));
+    QCOMPARE(FormatFrequencyLabels(6000).fraction[0], std::string("0.60KHz"));
 }
 
 QTEST_MAIN(TestDialog)
