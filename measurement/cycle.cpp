@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "analysis/analysis.h"
 #include "comlink/clock.h"
@@ -81,7 +82,13 @@ bool Drain(MeasurementState& state, MeasurementUi& ui, DrainMode mode) {
 
 constexpr const char* kConnectionLostText = "Instrument connection lost.";
 
-void ReportConnectionLost(MeasurementUi& ui) {
+// The device is gone: the dialog must stop offering it as ready, so the status
+// says so before the box.
+void ReportConnectionLost(MeasurementState& state, MeasurementUi& ui) {
+    ui.RefreshSettings();
+    state.connected = 0;
+    state.portStatusText = "COM" + std::to_string(state.comPort) + ":Error";
+    ui.ShowValues();
     ui.MessageBox(kConnectionLostText);
 }
 
@@ -137,7 +144,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     // Preparation: let the window breathe, then discard whatever is left over.
     ui.PumpMessages();
     ClockSleepMs(1);
-    if (!Drain(state, ui, DrainMode::PauseFirst)) return ReportConnectionLost(ui);
+    if (!Drain(state, ui, DrainMode::PauseFirst)) return ReportConnectionLost(state, ui);
     ClockSleepMs(1);
     ReceiveBuffer buffer;
     std::memset(&buffer, 0, sizeof buffer);
@@ -167,7 +174,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     ClockSleepMs(kCommandPauseMs);
 
     Command(state, kConfigEndByte);
-    if (!Drain(state, ui, DrainMode::PauseFirst)) return ReportConnectionLost(ui);
+    if (!Drain(state, ui, DrainMode::PauseFirst)) return ReportConnectionLost(state, ui);
 
     ui.RefreshSettings();
     ui.ResetProgress();
@@ -194,14 +201,14 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
             const int waiting = WaitingBytes(state);
             if (waiting < 0) {
                 WriteByte(state, kStartStopByte);
-                return ReportConnectionLost(ui);
+                return ReportConnectionLost(state, ui);
             }
             if (waiting > 0) {
                 const int count = std::min({waiting, kLargestRead, kHalfSize - received});
                 const int r = ReadLink(state, buffer.chunk, count, kReceiveTimeoutMs);
                 if (r < 0) {
                     WriteByte(state, kStartStopByte);
-                    return ReportConnectionLost(ui);
+                    return ReportConnectionLost(state, ui);
                 }
                 if (r > 0) {
                     std::memcpy(buffer.block + received, buffer.chunk, static_cast<size_t>(r));
@@ -216,7 +223,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     }
 
     WriteByte(state, kStartStopByte);
-    if (!Drain(state, ui, DrainMode::PumpFirst)) return ReportConnectionLost(ui);
+    if (!Drain(state, ui, DrainMode::PumpFirst)) return ReportConnectionLost(state, ui);
     ui.BlockReceived(buffer.block, std::min(received, expected));
 
     // Decoding with N and resolution as they stand now: a nested handler may have
@@ -240,7 +247,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     ui.ShowValues();
     const bool drained = Drain(state, ui, DrainMode::Plain);
     ui.RepaintPlot();
-    if (!drained) ReportConnectionLost(ui);
+    if (!drained) ReportConnectionLost(state, ui);
 }
 
 void DecodeBlock(MeasurementState& state, const unsigned char* block, int n) {
