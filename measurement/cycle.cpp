@@ -8,6 +8,7 @@
 #include "analysis/analysis.h"
 #include "comlink/clock.h"
 #include "comlink/link.h"
+#include "measurement/drain.h"
 #include "measurement/measurement.h"
 #include "measurement/number_text.h"
 
@@ -64,20 +65,14 @@ int WaitingBytes(MeasurementState& state) {
 
 enum class DrainMode { PauseFirst, PumpFirst, Plain };
 
-// Discards received bytes until a one-byte read times out. False when the link
-// reports an error: the device is gone and reading on would only spin.
-bool Drain(MeasurementState& state, MeasurementUi& ui, DrainMode mode) {
-    unsigned char scratch[2];
-    for (;;) {
-        if (mode == DrainMode::PauseFirst) {
-            ClockSleepMs(kDrainPauseMs);
-        } else if (mode == DrainMode::PumpFirst) {
-            ui.PumpMessages();
-        }
-        const int r = ReadLink(state, scratch, 1, kDiscardTimeoutMs);
-        if (r == 0) return true;
-        if (r < 0) return false;
-    }
+// Discards received bytes until a one-byte read times out, within the drain's
+// bounds.
+DrainEnd Drain(MeasurementState& state, MeasurementUi& ui, DrainMode mode) {
+    DrainSettings settings;
+    settings.readTimeoutMs = kDiscardTimeoutMs;
+    if (mode == DrainMode::PauseFirst) settings.pauseMs = kDrainPauseMs;
+    if (mode == DrainMode::PumpFirst) settings.pump = &ui;
+    return DrainLink(state, settings).end;
 }
 
 constexpr const char* kConnectionLostText = "Instrument connection lost.";
@@ -90,6 +85,18 @@ void ReportConnectionLost(MeasurementState& state, MeasurementUi& ui) {
     state.portStatusText = "COM" + std::to_string(state.comPort) + ":Error";
     ui.ShowValues();
     ui.MessageBox(kConnectionLostText);
+}
+
+// A drain that did not end quietly ends the cycle: a lost device, or a line
+// that keeps sending, which the next drain would find just the same.
+bool DrainFailed(MeasurementState& state, MeasurementUi& ui, DrainEnd end) {
+    if (end == DrainEnd::Quiet) return false;
+    if (end == DrainEnd::Lost) {
+        ReportConnectionLost(state, ui);
+    } else {
+        ui.MessageBox(kKeepsSendingText);
+    }
+    return true;
 }
 
 bool SampleCountValid(int count) {
@@ -144,7 +151,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     // Preparation: let the window breathe, then discard whatever is left over.
     ui.PumpMessages();
     ClockSleepMs(1);
-    if (!Drain(state, ui, DrainMode::PauseFirst)) return ReportConnectionLost(state, ui);
+    if (DrainFailed(state, ui, Drain(state, ui, DrainMode::PauseFirst))) return;
     ClockSleepMs(1);
     ReceiveBuffer buffer;
     std::memset(&buffer, 0, sizeof buffer);
@@ -174,7 +181,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     ClockSleepMs(kCommandPauseMs);
 
     Command(state, kConfigEndByte);
-    if (!Drain(state, ui, DrainMode::PauseFirst)) return ReportConnectionLost(state, ui);
+    if (DrainFailed(state, ui, Drain(state, ui, DrainMode::PauseFirst))) return;
 
     ui.RefreshSettings();
     ui.ResetProgress();
@@ -223,7 +230,9 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     }
 
     WriteByte(state, kStartStopByte);
-    if (!Drain(state, ui, DrainMode::PumpFirst)) return ReportConnectionLost(state, ui);
+    // An instrument that ignores the stop byte would keep this drain busy for
+    // ever; its block is complete, but the next cycle could not begin either.
+    if (DrainFailed(state, ui, Drain(state, ui, DrainMode::PumpFirst))) return;
     ui.BlockReceived(buffer.block, std::min(received, expected));
 
     // Decoding with N and resolution as they stand now: a nested handler may have
@@ -245,9 +254,9 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     ui.RefreshSettings();
     FormatResultTexts(state);
     ui.ShowValues();
-    const bool drained = Drain(state, ui, DrainMode::Plain);
+    const DrainEnd drained = Drain(state, ui, DrainMode::Plain);
     ui.RepaintPlot();
-    if (!drained) ReportConnectionLost(state, ui);
+    DrainFailed(state, ui, drained);
 }
 
 void DecodeBlock(MeasurementState& state, const unsigned char* block, int n) {
