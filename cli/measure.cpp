@@ -11,6 +11,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/metrics.h"
+#include "analysis/metrics_text.h"
 #include "cli/args.h"
 #include "cli/console_ui.h"
 #include "cli/json.h"
@@ -21,7 +22,6 @@
 #include "instrument/instrument.h"
 #include "measurement/export.h"
 #include "measurement/measurement.h"
-#include "measurement/number_text.h"
 
 #ifndef PELKOR_VERSION
 #define PELKOR_VERSION "unknown"
@@ -150,15 +150,6 @@ void WriteMetrics(CJsonWriter& j, const DistortionMetrics& m, const Settings& s)
     j.EndObject();
 }
 
-std::string MetricsLine(const DistortionMetrics& m) {
-    if (!m.valid) return "  distortion figures not available\n";
-    auto f = [](double v, int decimals) { return FixedText(v, decimals); };
-    return "  THD(2..10): " + f(m.thdPercent, 4) + " % (" + f(m.thdDb, 2) +
-           " dB)  THD+N: " + f(m.thdnPercent, 4) + " % (" + f(m.thdnDb, 2) +
-           " dB)  SINAD: " + f(m.sinadDb, 2) + " dB  SNR: " + f(m.snrDb, 2) +
-           " dB  ENOB: " + f(m.enob, 2) + "  SFDR: " + f(m.sfdrDb, 2) + " dB\n";
-}
-
 class CRun {
   public:
     CRun(const CliOptions& o, std::ostream& out, std::ostream& err, bool progressBar)
@@ -203,7 +194,7 @@ class CRun {
         if (stdoutTaken) return;
         out << "Fundamental: " << c.fundamentalText << "  Amplitude: " << c.amplitudeText
             << "  THD: " << c.thdText << "\n";
-        if (o.metrics) out << MetricsLine(c.metrics);
+        if (o.metrics) out << FormatMetricsLine(c.metrics);
         out << std::flush;
     }
 
