@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "measurement/state.h"
 
@@ -35,6 +36,14 @@ public:
     virtual void WriteInt(const std::string& section, const std::string& key, int value) = 0;
     virtual std::string ReadString(const std::string& section, const std::string& key,
                                    const std::string& defaultValue) = 0;
+    // Stores value as text; a value with a line end or control byte is refused.
+    // Does nothing by default (a profile that keeps integers only).
+    virtual void WriteString(const std::string& /*section*/, const std::string& /*key*/,
+                             const std::string& /*value*/) {}
+    // Removes the key; nothing happens when it is missing.
+    virtual void RemoveKey(const std::string& /*section*/, const std::string& /*key*/) {}
+    // The keys of the section in file order, each once; none by default.
+    virtual std::vector<std::string> Keys(const std::string& /*section*/) { return {}; }
 };
 
 // One measurement: configure, start, receive one block, stop, decode, analyse,
