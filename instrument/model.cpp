@@ -58,6 +58,7 @@ Model::Model(const Options& options)
       faultSamples_(std::max(0, options.faultSamples)),
       replyDelay_(std::max(0, options.replyDelayMs) / 1000.0),
       paced_(options.paced),
+      anySpeed_(options.anySpeed),
       rng_(options.seed),
       chatterNext_(kInfinity) {
     std::copy(std::begin(options.channels), std::end(options.channels), channels_);
@@ -82,7 +83,7 @@ ByteUse Model::Receive(unsigned char byte, int speed, double now) {
         return ByteUse::SpeedChange;
     }
     if (!fastSpeed_) return ByteUse::BeforeSpeedChange;
-    if (!AtSpeed(speed, kFastSpeed)) return ByteUse::WrongSpeed;
+    if (!anySpeed_ && !AtSpeed(speed, kFastSpeed)) return ByteUse::WrongSpeed;
     if (stalled_) return ByteUse::Stalled;
 
     if (byte == kHandshakeRequest) {
