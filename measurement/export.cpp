@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "measurement/number_text.h"
+
 namespace {
 
 bool IsTableCount(int n) {
@@ -20,17 +22,10 @@ void AppendNumber(std::string& out, double v) {
     out.append(buf, r.ptr);
 }
 
-template <class... Args>
-std::string Format(const char* format, Args... args) {
-    char buf[160];
-    std::snprintf(buf, sizeof buf, format, args...);
-    return buf;
-}
-
-// A figure as printf would show it, or "n/a" when it is not a finite number.
-std::string Figure(const char* format, double value) {
+// A figure with its decimals, or "n/a" when it is not a finite number.
+std::string F(double value, int decimals) {
     if (!std::isfinite(value)) return "n/a";
-    return Format(format, value);
+    return FixedText(value, decimals);
 }
 
 // A result text as the dialog shows it, unless it is "inf ..." or "nan ...".
@@ -99,27 +94,26 @@ std::string FormatMeasurements(const MeasurementState& state, const DistortionMe
     out += "Amplitude: " + Shown(state.amplitudeText) + "\n";
     out += "THD: " + Shown(state.thdText) + "\n";
     const double hzPerEntry = n > 0 ? static_cast<double>(state.sampleRate) / n : 0.0;
-    out += Format("Fundamental entry %d: ", state.fundamentalBin) +
-           Figure("%.2f", state.fundamentalBin * hzPerEntry) + " Hz, " +
-           Figure("%.1f", state.fundamentalLevel) + " dBm\n";
+    out += "Fundamental entry " + std::to_string(state.fundamentalBin) + ": " +
+           F(state.fundamentalBin * hzPerEntry, 2) + " Hz, " + F(state.fundamentalLevel, 1) +
+           " dBm\n";
     for (int p = 0; p < 5; ++p) {
-        out += "Peak " + std::to_string(p + 1) + Format(" entry %d: ", state.harmonicBins[p]) +
-               Figure("%.2f", state.harmonicBins[p] * hzPerEntry) + " Hz, " +
-               Figure("%.1f", state.harmonicLevels[p]) + " dBm\n";
+        out += "Peak " + std::to_string(p + 1) + " entry " + std::to_string(state.harmonicBins[p]) +
+               ": " + F(state.harmonicBins[p] * hzPerEntry, 2) + " Hz, " +
+               F(state.harmonicLevels[p], 1) + " dBm\n";
     }
     if (!metrics.valid) {
         out += "Distortion figures: not available\n";
         return out;
     }
-    out += "Harmonic THD (2..10): " + Figure("%.4f", metrics.thdPercent) + " % (" +
-           Figure("%.2f", metrics.thdDb) + " dB)\n";
-    out += "THD+N: " + Figure("%.4f", metrics.thdnPercent) + " % (" +
-           Figure("%.2f", metrics.thdnDb) + " dB)\n";
-    out += "SINAD: " + Figure("%.2f", metrics.sinadDb) + " dB\n";
-    out += "SNR: " + Figure("%.2f", metrics.snrDb) + " dB\n";
-    out += "ENOB: " + Figure("%.2f", metrics.enob) + " bits\n";
-    out += "SFDR: " + Figure("%.2f", metrics.sfdrDb) + " dB (spur at " +
-           Figure("%.2f", metrics.spurBin * hzPerEntry) + " Hz)\n";
+    out += "Harmonic THD (2..10): " + F(metrics.thdPercent, 4) + " % (" + F(metrics.thdDb, 2) +
+           " dB)\n";
+    out += "THD+N: " + F(metrics.thdnPercent, 4) + " % (" + F(metrics.thdnDb, 2) + " dB)\n";
+    out += "SINAD: " + F(metrics.sinadDb, 2) + " dB\n";
+    out += "SNR: " + F(metrics.snrDb, 2) + " dB\n";
+    out += "ENOB: " + F(metrics.enob, 2) + " bits\n";
+    out += "SFDR: " + F(metrics.sfdrDb, 2) + " dB (spur at " + F(metrics.spurBin * hzPerEntry, 2) +
+           " Hz)\n";
     return out;
 }
 
