@@ -446,7 +446,6 @@ class CRun {
                     blocks.push_back(std::move(b));
                 }
             }
-<<<<<<< HEAD
             if (ui.Stopped() || InterruptRequested()) {
                 code = Interrupted();
                 break;
@@ -458,10 +457,7 @@ class CRun {
                 code = kExitAcquisition;
                 break;
             }
-            bool lost = false, timeout = false;
-=======
             bool lost = false, timeout = false, sending = false;
->>>>>>> main
             for (const std::string& m : ui.messages) {
                 lost = lost || m == kLostText;
                 timeout = timeout || m == kTimeoutText;
