@@ -15,6 +15,7 @@
 #include "cli/args.h"
 #include "cli/console_ui.h"
 #include "cli/json.h"
+#include "cli/list_ports.h"
 #include "cli/raw_block.h"
 #include "cli/replay.h"
 #include "comlink/device_map.h"
@@ -313,6 +314,9 @@ class CRun {
             sourceKind = "device";
             sourceName = device;
         } else {
+            // COMn as the dialog numbers it; a device path by its number, if it has one.
+            comPort = SetUpCliPorts(CliProfilePath(o.profilePath), comPort, device, err);
+            if (comPort == 0) comPort = kDeviceComPort;
             sourceKind = "port";
             sourceName = "COM" + std::to_string(comPort);
         }
@@ -503,6 +507,8 @@ int RunMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
         out << "pelkor-measure " << PELKOR_VERSION << "\n";
         return kExitMeasured;
     }
+    if (options.listPorts)
+        return ListPorts(CliProfilePath(options.profilePath), options.jsonPath, out, err);
     CRun run(options, out, err, progressBar);
     return run.Go();
 }

@@ -33,8 +33,11 @@
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/plot_analyser.h"
+#include "ui/port_watch.h"
 #include "ui/qt_canvas.h"
 #include "ui/readouts.h"
+#include "ui/serial_ports.h"
+#include "ui/serial_ports_dlg.h"
 #include "ui/up_down.h"
 
 namespace {
@@ -107,6 +110,7 @@ CSpectrumDlg::CSpectrumDlg(MeasurementState& state, PlotArea& area, Profile& pro
     CreateControls();
     ConnectHandlers();
     analyser_ = new CPlotAnalyser(*this, state_, area_, profile_);
+    new CPortWatch(this, state_, [this] { Connect(state_.comPort); });
     resize(kClientWidth, kClientHeight);
     // The controls hold these values from the start, so that a paint (which
     // reads the controls back) finds them even before initialisation.
@@ -396,7 +400,7 @@ void CSpectrumDlg::UpdatePortToolTip() {
     // The status keeps its fixed text; which device and why it failed go here.
     QString tip;
     if (const CComPort* port = state_.port) {
-        tip = QString::fromStdString(port->devicePath);
+        tip = QString::fromStdString(SerialPorts().Describe(state_.comPort, port->devicePath));
         if (port->osError != 0 && !port->osErrorText.empty()) {
             const QString reason = QString::fromStdString(port->osErrorText);
             // The reason usually names the device already.
@@ -609,6 +613,8 @@ void CSpectrumDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* png = menu.addAction(QStringLiteral("Save plot as PNG…"));
     QAction* copy = menu.addAction(QStringLiteral("Copy measurements"));
     analyser_->AddMenuEntries(menu);
+    menu.addSeparator();
+    QAction* ports = menu.addAction(QStringLiteral("Serial ports…"));
     QAction* chosen = menu.exec(event->globalPos());
     QString error;
     if (chosen == about) {
@@ -621,6 +627,8 @@ void CSpectrumDlg::contextMenuEvent(QContextMenuEvent* event) {
         if (!path.isEmpty() && !SavePlotPng(path, &error)) MessageBox(error.toStdString());
     } else if (chosen == copy) {
         CopyMeasurements();
+    } else if (chosen == ports) {
+        CSerialPortsDlg(SerialPorts(), this).exec();
     }
 }
 
