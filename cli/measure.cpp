@@ -21,6 +21,7 @@
 #include "comlink/device_map.h"
 #include "comlink/port.h"
 #include "instrument/instrument.h"
+#include "measurement/drain.h"
 #include "measurement/export.h"
 #include "measurement/measurement.h"
 
@@ -35,6 +36,9 @@ constexpr const char* kLostText = "Instrument connection lost.";
 // Any number will do for --device and --demo: the map sends it to their path.
 constexpr int kDeviceComPort = 1;
 constexpr int kConnectAttempts = 3;
+// Before a retry the line must be quiet this long, so that a reply that missed
+// its window on the last attempt cannot land in the next attempt's.
+constexpr int kStaleReplyQuietMs = 500;
 
 struct Settings {
     int rate = 0;
@@ -283,7 +287,7 @@ class CRun {
                 *error = "--fault '" + o.fault +
                          "': allowed: none, silent-after-start, short-block, extra-bytes, "
                          "garbage, no-reply, late-reply, double-reply, wrong-reply, "
-                         "hang-up-mid-block, stall";
+                         "hang-up-mid-block, stall, chatter, never-stops";
                 return false;
             }
         }
@@ -330,24 +334,43 @@ class CRun {
         return code;
     }
 
+    // Discards what the failed attempt left, until the line is quiet (bounded).
+    // False when it keeps sending, with the reason in portProblemText.
+    bool DrainBeforeRetry() {
+        MeasurementState& s = *state;
+        DrainSettings settings;
+        settings.readTimeoutMs = kStaleReplyQuietMs;
+        if (DrainLink(s, settings).end != DrainEnd::KeepsSending) return true;
+        s.portProblemText = kKeepsSendingText;
+        return false;
+    }
+
     int Measure(int comPort, const std::string& path) {
         MeasurementState& s = *state;
         s.profile = nullptr;  // a headless run changes no operator settings
         CConsoleUi ui(s, o, err, progressBar);
         ui.RefreshSettings();
+        s.comPort = comPort;  // as the dialog holds it: a lost device reads "COMn:Error"
         ResetAnalysisState();
         // The reply must be waiting 50 ms after 'P': on a loaded machine an answering
         // instrument can miss that, so a port that opened gets two more tries. A
         // wrong, double or late reply fails every time.
         for (int attempt = 0; attempt < kConnectAttempts && s.connected != 1; ++attempt) {
+            if (attempt > 0 && !DrainBeforeRetry()) break;
             ConnectInstrument(s, ui, comPort);
             if (s.port == nullptr || s.port->GetError() != 0 || s.port->osError != 0) break;
+            if (!s.portProblemText.empty()) break;  // a line that keeps sending stays so
         }
         if (s.connected != 1) {
-            std::string reason = s.port != nullptr ? s.port->osErrorText : std::string();
+            // Something is sending: not a missing instrument, and no retry helps.
+            const bool sending = !s.portProblemText.empty();
+            std::string reason = sending             ? s.portProblemText
+                                 : s.port != nullptr ? s.port->osErrorText
+                                                     : std::string();
             if (reason.empty()) reason = "the instrument did not answer the handshake";
             ReleaseConnection(s);
-            return Fail(kExitNoInstrument, s.portStatusText + " (" + path + "): " + reason);
+            return Fail(sending ? kExitAcquisition : kExitNoInstrument,
+                        s.portStatusText + " (" + path + "): " + reason);
         }
         // As the dialog does when averaging is switched on: start from nothing.
         ComputeSpectrum(s.samples, s.spectrum, s.sampleCount, 1, true);
@@ -378,15 +401,17 @@ class CRun {
                     blocks.push_back(std::move(b));
                 }
             }
-            bool lost = false, timeout = false;
+            bool lost = false, timeout = false, sending = false;
             for (const std::string& m : ui.messages) {
                 lost = lost || m == kLostText;
                 timeout = timeout || m == kTimeoutText;
+                sending = sending || m == kKeepsSendingText;
             }
-            if (lost || timeout || ui.repaints == repaints) {
+            if (lost || timeout || sending || ui.repaints == repaints) {
                 std::string reason = s.port != nullptr ? s.port->osErrorText : std::string();
                 failure = lost      ? "lost device " + path
                           : timeout ? "acquisition timeout on " + path
+                          : sending ? "the instrument keeps sending on " + path + "; check the line"
                                     : "the measurement did not complete on " + path;
                 if (!reason.empty()) failure += ": " + reason;
                 err << "pelkor-measure: " << failure << " (cycle " << k + 1 << " of " << o.cycles
