@@ -11,7 +11,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/metrics.h"
-#include "analysis/metrics_text.h"
+#include "measurement/metrics_text.h"
 #include "cli/args.h"
 #include "cli/console_ui.h"
 #include "cli/json.h"
