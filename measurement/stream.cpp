@@ -103,7 +103,7 @@ long long StreamBlocksIn(long long samples, int n, int hop) {
 }
 
 CStream::CStream(MeasurementState& state, MeasurementUi& ui, StreamListener* listener)
-    : state_(state), ui_(ui), listener_(listener) {}
+    : state_(state), ui_(ui), analyser_(state, listener) {}
 
 CStream::~CStream() {
     if (running_) StopAndDrain();
@@ -112,11 +112,7 @@ CStream::~CStream() {
 bool CStream::Start(int overlapPercent) {
     if (running_) return true;
     end_ = StreamEnd::None;
-    samples_ = 0;
-    blocks_ = 0;
     drained_ = 0;
-    pendingHigh_ = -1;
-    filled_ = 0;
     stopWanted_ = false;
 
     ui_.RefreshSettings();
@@ -153,6 +149,7 @@ bool CStream::Start(int overlapPercent) {
     }
     f.sampleRate = SampleRateTable[f.rateSelection].rate;
     format_ = f;
+    analyser_.Begin(f);
 
     // As the cycle: discard leftovers, configure one byte at a time, discard
     // whatever the configuration brought, then start.
@@ -186,7 +183,7 @@ bool CStream::Poll() {
     if (!running_) return false;
     if (polling_) return true;
     polling_ = true;
-    const long long blocksBefore = blocks_;
+    const long long blocksBefore = analyser_.Blocks();
 
     ui_.RefreshSettings();
     const StreamFormat& f = format_;
@@ -208,9 +205,9 @@ bool CStream::Poll() {
         deadline_ = ClockSeconds() + kSilenceSeconds;
         if (r == 0) break;
         taken += r;
-        Consume(chunk_, r);
+        analyser_.Consume(chunk_, r);
     }
-    if (blocks_ > blocksBefore) {
+    if (analyser_.Blocks() > blocksBefore) {
         ui_.ShowValues();
         ui_.RepaintPlot();
     }
@@ -226,12 +223,13 @@ bool CStream::Poll() {
         } else {
             const double elapsed = TicksSince(startTick_) / 1000.0;
             const double expected = elapsed * f.sampleRate;
-            const double lag = expected - static_cast<double>(samples_);
+            const long long samples = analyser_.Samples();
+            const double lag = expected - static_cast<double>(samples);
             if (lag > kLagSeconds * f.sampleRate && lag > kLagShare * expected) {
                 char text[160];
                 std::snprintf(text, sizeof text,
                               "Samples were lost: %lld arrived in %.1f s, %.0f expected at %d s/s.",
-                              samples_, elapsed, expected, f.sampleRate);
+                              samples, elapsed, expected, f.sampleRate);
                 Finish(StreamEnd::SamplesLost, text);
             }
         }
@@ -254,8 +252,7 @@ void CStream::StopAndDrain() {
     end_ = StreamEnd::Stopped;
     WriteByte(state_, kStartStopByte);
     // Half a sample left from the last read is discarded with the rest.
-    int discarded = pendingHigh_ >= 0 ? 1 : 0;
-    pendingHigh_ = -1;
+    int discarded = analyser_.HalfSample() ? 1 : 0;
     const Drained d = Drain(state_, &ui_, 0, &discarded);
     drained_ = discarded;
     if (d == Drained::Lost) {
@@ -274,7 +271,15 @@ void CStream::Finish(StreamEnd end, const char* text) {
     ui_.MessageBox(text);
 }
 
-void CStream::Consume(const unsigned char* bytes, int count) {
+void CStreamAnalyser::Begin(const StreamFormat& f) {
+    format_ = f;
+    samples_ = 0;
+    blocks_ = 0;
+    pendingHigh_ = -1;
+    filled_ = 0;
+}
+
+void CStreamAnalyser::Consume(const unsigned char* bytes, int count) {
     const int n = format_.sampleCount;
     const int bps = format_.BytesPerSample();
     int at = 0;
@@ -306,7 +311,7 @@ void CStream::Consume(const unsigned char* bytes, int count) {
     }
 }
 
-void CStream::AnalyseBlock() {
+void CStreamAnalyser::AnalyseBlock() {
     const StreamFormat& f = format_;
     const int n = f.sampleCount;
     // Fixed by the stream; the state must agree for the peaks and the texts.

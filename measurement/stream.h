@@ -56,6 +56,37 @@ struct StreamFormat {
     int BytesPerSample() const { return resolution + 1; }
 };
 
+// Cuts a stream of sample bytes (any split across calls) into blocks of N every
+// hop samples and analyses each with the cycle's chain: decode, scale, window
+// (windowMode 0), spectrum with averaging, peaks, result texts. The state's
+// sampleCount, resolution and sampleRate are set to the format's. Used by
+// CStream and by the replay of a recorded stream.
+class CStreamAnalyser {
+  public:
+    CStreamAnalyser(MeasurementState& state, StreamListener* listener)
+        : state_(state), listener_(listener) {}
+    // Starts afresh with format f (whose hop must be StreamHop of it).
+    void Begin(const StreamFormat& f);
+    void Consume(const unsigned char* bytes, int count);
+    long long Samples() const { return samples_; }         // whole samples taken
+    long long Blocks() const { return blocks_; }           // blocks analysed
+    bool HalfSample() const { return pendingHigh_ >= 0; }  // a 10-bit sample's first byte waits
+
+  private:
+    void AnalyseBlock();
+
+    MeasurementState& state_;
+    StreamListener* listener_;
+    StreamFormat format_;
+    long long samples_ = 0;
+    long long blocks_ = 0;
+    int pendingHigh_ = -1;
+    int filled_ = 0;  // samples in block_
+    // The block being filled, as received; the next block's first N - hop
+    // samples stay in it after each analysis.
+    unsigned char block_[2 * kMaxSamples];
+};
+
 // One stream on state.link. Start sends the configuration and '8'; Poll (called
 // often, every 10 to 50 ms) reads what is waiting and analyses each block it
 // completes; Stop sends the stop byte and drains. Messages go through
@@ -81,19 +112,17 @@ class CStream {
     bool Running() const { return running_; }
     StreamEnd End() const { return end_; }
     const StreamFormat& Format() const { return format_; }
-    long long SamplesReceived() const { return samples_; }
-    long long BlocksAnalysed() const { return blocks_; }
+    long long SamplesReceived() const { return analyser_.Samples(); }
+    long long BlocksAnalysed() const { return analyser_.Blocks(); }
     int DrainedBytes() const { return drained_; }  // discarded after the stop byte
 
   private:
-    void Consume(const unsigned char* bytes, int count);
-    void AnalyseBlock();
     void Finish(StreamEnd end, const char* text);
     void StopAndDrain();
 
     MeasurementState& state_;
     MeasurementUi& ui_;
-    StreamListener* listener_;
+    CStreamAnalyser analyser_;
     StreamFormat format_;
     bool running_ = false;
     bool polling_ = false;
@@ -101,13 +130,6 @@ class CStream {
     StreamEnd end_ = StreamEnd::None;
     std::int64_t deadline_ = 0;
     std::uint32_t startTick_ = 0;
-    long long samples_ = 0;
-    long long blocks_ = 0;
     int drained_ = 0;
-    int pendingHigh_ = -1;  // first byte of a 10-bit sample whose second is still to come
-    int filled_ = 0;        // samples in block_
-    // The block being filled, as received; the next block's first N - hop
-    // samples stay in it after each analysis.
-    unsigned char block_[2 * kMaxSamples];
     unsigned char chunk_[9000 + 1];
 };
