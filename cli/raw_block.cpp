@@ -127,6 +127,22 @@ bool ParseBlocks(const std::string& data, InputFile* file, std::string* error) {
     return true;
 }
 
+// An error quotes bytes of the file; control bytes among them are shown as
+// \xNN, so a crafted file cannot act on the terminal the message goes to.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 std::string Trim(const std::string& s) {
     const char* space = " \t\r\f\v";
     const size_t first = s.find_first_not_of(space);
@@ -184,7 +200,11 @@ std::string FormatRawBlock(const RawBlock& block) {
 bool ParseInputFile(const std::string& data, InputFile* file, std::string* error) {
     *file = InputFile{};
     if (data.empty()) return (*error = "the file is empty", false);
-    if (data.rfind(kMagic, 0) == 0) return ParseBlocks(data, file, error);
+    if (data.rfind(kMagic, 0) == 0) {
+        if (ParseBlocks(data, file, error)) return true;
+        *error = Printable(*error);
+        return false;
+    }
     // Text holds no control bytes besides line ends and tabs.
     for (unsigned char c : data) {
         if (c < 0x20 && c != '\n' && c != '\r' && c != '\t') {
@@ -193,7 +213,9 @@ bool ParseInputFile(const std::string& data, InputFile* file, std::string* error
         }
     }
     file->volts = true;
-    return ParseVolts(data, file, error);
+    if (ParseVolts(data, file, error)) return true;
+    *error = Printable(*error);
+    return false;
 }
 
 bool ReadInputFile(const std::string& path, InputFile* file, std::string* error) {

@@ -71,7 +71,7 @@ struct Options {
     // ShortBlock / HangUpMidBlock / Stall act after this many samples; ExtraBytes
     // sends this many more after the stop byte.
     int faultSamples = 64;
-    bool paced = true;    // false: as fast as the line allows, for fast tests
+    bool paced = true;    // false: as fast as the line allows (12800 bytes/s), for fast tests
     unsigned seed = 1;    // noise and garbage
     std::string logPath;  // every byte with its time and speed, empty = no log
     Options();
@@ -140,8 +140,9 @@ struct Emission {
 // bytes and 'S' configure the next acquisition. '8' opens an acquisition:
 // samples of the configured channel stream (1 byte at 8 bits, 2 bytes high
 // byte first at 10 bits) until the next '8' closes it. Paced, sample j leaves
-// at t0 + (j+1)/rate and no byte leaves sooner than 1/12800 s after the last;
-// unpaced, every stream byte is due at once.
+// at t0 + (j+1)/rate; unpaced, the stream goes as fast as the line allows. No
+// byte leaves sooner than 1/12800 s after the last, so what follows a stop byte
+// is bounded by the line as it is on a real one.
 class Model {
   public:
     explicit Model(const Options& options);

@@ -225,11 +225,14 @@ std::size_t Model::Take(double now, std::size_t limit, std::vector<Emission>* ou
     std::size_t taken = 0;
     while (taken < limit) {
         const double tq = queue_.empty() ? kInfinity : queue_.front().time;
-        const double ts = !stream_.flowing ? kInfinity : paced_ ? StreamByteTime() : now;
+        // Unpaced, the stream is due from its start, so the line spacing below
+        // sets its speed.
+        const double ts = !stream_.flowing ? kInfinity : paced_ ? StreamByteTime() : stream_.t0;
         if (tq == kInfinity && ts == kInfinity) break;
         const bool fromQueue = tq <= ts;
         double t = fromQueue ? tq : ts;
-        if (paced_) t = std::max(t, lastSent_ + kByteTime);
+        // Paced or not, no line carries more than its speed allows.
+        t = std::max(t, lastSent_ + kByteTime);
         if (t > now) break;
         unsigned char byte = 0;
         if (fromQueue) {
@@ -247,8 +250,8 @@ std::size_t Model::Take(double now, std::size_t limit, std::vector<Emission>* ou
 
 double Model::NextDue() const {
     double t = queue_.empty() ? kInfinity : queue_.front().time;
-    if (stream_.flowing) t = std::min(t, paced_ ? StreamByteTime() : -kInfinity);
-    if (paced_ && t != kInfinity) t = std::max(t, lastSent_ + kByteTime);
+    if (stream_.flowing) t = std::min(t, paced_ ? StreamByteTime() : stream_.t0);
+    if (t != kInfinity) t = std::max(t, lastSent_ + kByteTime);
     return t;
 }
 

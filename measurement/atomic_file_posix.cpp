@@ -56,6 +56,11 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
         target = resolved.string();
     }
 
+    // A file its owner made read-only is not replaced behind its back.
+    if (access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0) {
+        return fail("write", errno);
+    }
+
     std::string temp = target + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) return fail("write", errno);

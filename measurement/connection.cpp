@@ -7,6 +7,7 @@
 #include "comlink/clock.h"
 #include "comlink/factory.h"
 #include "comlink/link.h"
+#include "measurement/drain.h"
 #include "measurement/measurement.h"
 
 namespace {
@@ -38,18 +39,22 @@ void WriteByte(CComLink& link, char c) {
     link.Write(&byte, 1);
 }
 
-// Discards received bytes until 100 ms pass without one; an error from the
-// link ends it too, since a lost device would otherwise be read forever.
-void Drain(CComLink& link) {
-    unsigned char reply[2];
-    while (link.Read(reply, 1, kDrainTimeoutMs) > 0) {
-    }
+// Discards received bytes until 100 ms pass without one. A line that never
+// goes quiet fails the attempt, naming the reason beside the status.
+bool Drain(MeasurementState& state) {
+    DrainSettings settings;
+    settings.readTimeoutMs = kDrainTimeoutMs;
+    // A lost device shows in the next step's result, as it always has.
+    if (DrainLink(state, settings).end != DrainEnd::KeepsSending) return true;
+    state.portProblemText = kKeepsSendingText;
+    return false;
 }
 
 }  // namespace
 
 void ConnectInstrument(MeasurementState& state, MeasurementUi& ui, int comPort) {
     state.connected = 0;
+    state.portProblemText.clear();
     ui.RefreshSettings();
     ShowStatus(state, ui, PortText(comPort, ""));
 
@@ -85,7 +90,10 @@ void ConnectInstrument(MeasurementState& state, MeasurementUi& ui, int comPort) 
         ShowStatus(state, ui, "Error setting 128000 Baud.");
         return;
     }
-    Drain(link);
+    if (!Drain(state)) {
+        ShowStatus(state, ui, PortText(comPort, "Error"));
+        return;
+    }
 
     WriteByte(link, kHandshakeRequest);
     ClockSleepMs(kReplyWaitMs);
@@ -101,5 +109,8 @@ void ConnectInstrument(MeasurementState& state, MeasurementUi& ui, int comPort) 
     ShowStatus(state, ui, PortText(comPort, "Ready"));
     if (state.profile != nullptr) state.profile->WriteInt(kProfileSection, kKeyComPort, comPort);
     state.connected = 1;
-    Drain(link);
+    if (!Drain(state)) {
+        state.connected = 0;
+        ShowStatus(state, ui, PortText(comPort, "Error"));
+    }
 }

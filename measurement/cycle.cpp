@@ -7,6 +7,7 @@
 #include "analysis/analysis.h"
 #include "comlink/clock.h"
 #include "comlink/link.h"
+#include "measurement/drain.h"
 #include "measurement/measurement.h"
 
 namespace {
@@ -62,26 +63,28 @@ int WaitingBytes(MeasurementState& state) {
 
 enum class DrainMode { PauseFirst, PumpFirst, Plain };
 
-// Discards received bytes until a one-byte read times out. False when the link
-// reports an error: the device is gone and reading on would only spin.
-bool Drain(MeasurementState& state, MeasurementUi& ui, DrainMode mode) {
-    unsigned char scratch[2];
-    for (;;) {
-        if (mode == DrainMode::PauseFirst) {
-            ClockSleepMs(kDrainPauseMs);
-        } else if (mode == DrainMode::PumpFirst) {
-            ui.PumpMessages();
-        }
-        const int r = ReadLink(state, scratch, 1, kDiscardTimeoutMs);
-        if (r == 0) return true;
-        if (r < 0) return false;
-    }
+// Discards received bytes until a one-byte read times out, within the drain's
+// bounds.
+DrainEnd Drain(MeasurementState& state, MeasurementUi& ui, DrainMode mode) {
+    DrainSettings settings;
+    settings.readTimeoutMs = kDiscardTimeoutMs;
+    if (mode == DrainMode::PauseFirst) settings.pauseMs = kDrainPauseMs;
+    if (mode == DrainMode::PumpFirst) settings.pump = &ui;
+    return DrainLink(state, settings).end;
 }
 
 constexpr const char* kConnectionLostText = "Instrument connection lost.";
 
 void ReportConnectionLost(MeasurementUi& ui) {
     ui.MessageBox(kConnectionLostText);
+}
+
+// A drain that did not end quietly ends the cycle: a lost device, or a line
+// that keeps sending, which the next drain would find just the same.
+bool DrainFailed(MeasurementUi& ui, DrainEnd end) {
+    if (end == DrainEnd::Quiet) return false;
+    ui.MessageBox(end == DrainEnd::Lost ? kConnectionLostText : kKeepsSendingText);
+    return true;
 }
 
 bool SampleCountValid(int count) {
@@ -136,7 +139,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     // Preparation: let the window breathe, then discard whatever is left over.
     ui.PumpMessages();
     ClockSleepMs(1);
-    if (!Drain(state, ui, DrainMode::PauseFirst)) return ReportConnectionLost(ui);
+    if (DrainFailed(ui, Drain(state, ui, DrainMode::PauseFirst))) return;
     ClockSleepMs(1);
     ReceiveBuffer buffer;
     std::memset(&buffer, 0, sizeof buffer);
@@ -166,7 +169,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     ClockSleepMs(kCommandPauseMs);
 
     Command(state, kConfigEndByte);
-    if (!Drain(state, ui, DrainMode::PauseFirst)) return ReportConnectionLost(ui);
+    if (DrainFailed(ui, Drain(state, ui, DrainMode::PauseFirst))) return;
 
     ui.RefreshSettings();
     ui.ResetProgress();
@@ -215,7 +218,9 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     }
 
     WriteByte(state, kStartStopByte);
-    if (!Drain(state, ui, DrainMode::PumpFirst)) return ReportConnectionLost(ui);
+    // An instrument that ignores the stop byte would keep this drain busy for
+    // ever; its block is complete, but the next cycle could not begin either.
+    if (DrainFailed(ui, Drain(state, ui, DrainMode::PumpFirst))) return;
     ui.BlockReceived(buffer.block, std::min(received, expected));
 
     // Decoding with N and resolution as they stand now: a nested handler may have
@@ -237,9 +242,9 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     ui.RefreshSettings();
     FormatResultTexts(state);
     ui.ShowValues();
-    const bool drained = Drain(state, ui, DrainMode::Plain);
+    const DrainEnd drained = Drain(state, ui, DrainMode::Plain);
     ui.RepaintPlot();
-    if (!drained) ReportConnectionLost(ui);
+    DrainFailed(ui, drained);
 }
 
 void DecodeBlock(MeasurementState& state, const unsigned char* block, int n) {

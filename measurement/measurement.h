@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "measurement/state.h"
 
@@ -35,12 +36,22 @@ public:
     virtual void WriteInt(const std::string& section, const std::string& key, int value) = 0;
     virtual std::string ReadString(const std::string& section, const std::string& key,
                                    const std::string& defaultValue) = 0;
+    // Stores value as text; a value with a line end or control byte is refused.
+    // Does nothing by default (a profile that keeps integers only).
+    virtual void WriteString(const std::string& /*section*/, const std::string& /*key*/,
+                             const std::string& /*value*/) {}
+    // Removes the key; nothing happens when it is missing.
+    virtual void RemoveKey(const std::string& /*section*/, const std::string& /*key*/) {}
+    // The keys of the section in file order, each once; none by default.
+    virtual std::vector<std::string> Keys(const std::string& /*section*/) { return {}; }
 };
 
 // One measurement: configure, start, receive one block, stop, decode, analyse,
 // format the three result texts and repaint. Needs state.link; failures are
-// shown through ui.MessageBox. A timeout or a lost device ("Instrument
-// connection lost.") ends the cycle and leaves the previous results in place;
+// shown through ui.MessageBox. A timeout, a lost device ("Instrument
+// connection lost.") or a line that does not go quiet in a drain ("The
+// instrument keeps sending; check the line.") ends the cycle and leaves the
+// previous results in place;
 // "Array overflow error." and "Bits error" are shown and the cycle goes on. A
 // rate selection, sample count or channel outside the tables is refused before
 // any byte is sent.
@@ -59,7 +70,9 @@ void FormatResultTexts(MeasurementState& state);
 // Tears down the current connection, opens COMn, switches the instrument to
 // 128000 baud and checks its reply. The outcome is state.portStatusText and
 // state.connected; a good handshake writes n to state.profile (when set). A
-// number outside 1..16 creates no port and shows "COM%d:Error".
+// number outside 1..16 creates no port and shows "COM%d:Error". A line that does
+// not go quiet when drained shows "COM%d:Error" too, with the reason in
+// state.portProblemText.
 void ConnectInstrument(MeasurementState& state, MeasurementUi& ui, int comPort);
 
 // At exit: restores the saved line settings and releases the connection objects

@@ -110,6 +110,9 @@ struct MeasurementState {
 
     // Texts shown in the dialog's read-only fields.
     std::string portStatusText;
+    // Why the last connection attempt failed when the port itself did not (the
+    // line keeps sending); empty otherwise. The status keeps its fixed text.
+    std::string portProblemText;
     std::string fundamentalText;
     std::string amplitudeText;
     std::string thdText;

@@ -1,67 +1,54 @@
 #include "ui/ini_profile.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QSettings>
-#include <QStringList>
-#include <climits>
-
-namespace {
-
-QString KeyPath(const std::string& section, const std::string& key) {
-    return QString::fromStdString(section) + QLatin1Char('/') + QString::fromStdString(key);
-}
-
-}  // namespace
+#include <QFile>
 
 CIniProfile::CIniProfile(const QString& path)
-    : path_(path), settings_(std::make_unique<QSettings>(path, QSettings::IniFormat)) {
-    settings_->setAtomicSyncRequired(true);
-    settings_->setFallbacksEnabled(false);
-    if (settings_->status() == QSettings::FormatError) {
-        writable_ = false;
-        lastError_ = QStringLiteral(
-                         "%1 is not a valid INI file; it is left unchanged and the "
-                         "settings are not saved")
-                         .arg(path);
-    }
+    : path_(path), file_(QFile::encodeName(path).toStdString()) {}
+
+QString CIniProfile::LastError() const {
+    const std::string& why = file_.LoadError().empty() ? file_.LastError() : file_.LoadError();
+    return QString::fromStdString(why);
 }
 
-CIniProfile::~CIniProfile() = default;
+template <typename Write>
+void CIniProfile::Save(Write write) {
+    const int failedBefore = file_.FailedSaves();
+    write();
+    // An unusable file was reported at start; a save that stops working, once
+    // per run of failures.
+    if (file_.FailedSaves() == failedBefore) {
+        if (file_.LastError().empty()) reported_ = false;
+        return;
+    }
+    if (!reported_ && onSaveFailed_) onSaveFailed_(LastError());
+    reported_ = true;
+}
 
 int CIniProfile::ReadInt(const std::string& section, const std::string& key, int defaultValue) {
-    const QVariant value = settings_->value(KeyPath(section, key));
-    if (!value.isValid()) return defaultValue;
-    // A value with commas would come back as a list; that is not a number either.
-    if (value.typeId() == QMetaType::QStringList) return defaultValue;
-    bool ok = false;
-    const qlonglong number = value.toString().trimmed().toLongLong(&ok, 10);
-    if (!ok || number < INT_MIN || number > INT_MAX) return defaultValue;
-    return static_cast<int>(number);
+    return file_.ReadInt(section, key, defaultValue);
 }
 
 void CIniProfile::WriteInt(const std::string& section, const std::string& key, int value) {
-    if (!writable_) return;
-    QDir().mkpath(QFileInfo(path_).absolutePath());
-    settings_->setValue(KeyPath(section, key), QString::number(value));
-    settings_->sync();
-    if (settings_->status() != QSettings::NoError) {
-        const bool firstFailure = lastError_.isEmpty();
-        lastError_ = QStringLiteral("cannot save the settings to %1").arg(path_);
-        if (firstFailure && onSaveFailed_) onSaveFailed_(lastError_);
-    } else {
-        lastError_.clear();
-    }
+    Save([&] { file_.WriteInt(section, key, value); });
 }
 
 std::string CIniProfile::ReadString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue) {
-    const QVariant value = settings_->value(KeyPath(section, key));
-    if (!value.isValid()) return defaultValue;
-    if (value.typeId() == QMetaType::QStringList) {
-        return value.toStringList().join(QLatin1Char(',')).toStdString();
-    }
-    return value.toString().toStdString();
+    return file_.ReadString(section, key, defaultValue);
+}
+
+void CIniProfile::WriteString(const std::string& section, const std::string& key,
+                              const std::string& value) {
+    Save([&] { file_.WriteString(section, key, value); });
+}
+
+void CIniProfile::RemoveKey(const std::string& section, const std::string& key) {
+    Save([&] { file_.RemoveKey(section, key); });
+}
+
+std::vector<std::string> CIniProfile::Keys(const std::string& section) {
+    return file_.Keys(section);
 }
 
 QString DefaultProfilePath(const QString& executableBaseName) {

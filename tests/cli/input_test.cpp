@@ -109,6 +109,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"HeaderWithoutLineEnd", "pelkor-raw 1 rate=1800", "header line missing"},
         BadFile{"HugeHeader", "pelkor-raw 1 " + std::string(1000, 'a') + "\n", "longer than"},
         BadFile{"UnknownVersion", "pelkor-raw 2 x=1\n", "version '2'"},
+        // Control bytes of the file reach the message escaped, never raw.
+        BadFile{"ControlBytesInTheHeader", std::string("pelkor-raw \x1b[2J\x01 x=1\n"),
+                "version '\\x1b[2J\\x01'"},
+        BadFile{"CarriageReturnInAValue", "0.5\n1\r2\n", "line 2: '1\\x0d2'"},
         BadFile{"RateNotInTable",
                 Header("rate=1234 samples=128 channel=1 bits=8 window=on average=off bytes=128"),
                 "rate '1234'"},

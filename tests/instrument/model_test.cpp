@@ -188,16 +188,20 @@ INSTANTIATE_TEST_SUITE_P(Rates, PacingTest,
                                            PacingCase{'M', 'Q', 6000, 1},
                                            PacingCase{'M', 'R', 6000, 2}));
 
-TEST_F(ModelTest, UnpacedStreamIsDueAtOnceUpToTheLimit) {
+TEST_F(ModelTest, UnpacedStreamGoesAtTheLineSpeedUpToTheLimit) {
     Options options;
     options.paced = false;
     Make(options);
     model_->Receive('9', 38400, 0.0);
     Send("l4MRS8");
-    EXPECT_EQ(TakeUntil(0.0, 5000).size(), 5000u);
-    EXPECT_LE(model_->NextDue(), 0.0);
-    Send("8");
-    EXPECT_EQ(TakeUntil(0.0).size(), 0u) << "5000 bytes end on a whole sample";
+    // Not at the sample rate, but never faster than the line: what can follow a
+    // stop byte is bounded as on a real line.
+    EXPECT_EQ(TakeUntil(0.0).size(), 1u);
+    EXPECT_EQ(TakeUntil(4999 * kByteTime + 1e-9).size(), 4999u);
+    EXPECT_LE(model_->NextDue(), 5000 * kByteTime + 1e-9);
+    EXPECT_EQ(TakeUntil(1.0, 10).size(), 10u) << "the limit";
+    Send("8", 1.0);
+    EXPECT_EQ(TakeUntil(2.0).size(), 0u) << "5010 bytes end on a whole sample";
 }
 
 TEST_F(ModelTest, ReplyWhileStreamingIsNotLost) {
