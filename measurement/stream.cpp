@@ -9,6 +9,7 @@
 #include "analysis/analysis.h"
 #include "comlink/clock.h"
 #include "comlink/link.h"
+#include "measurement/drain.h"
 
 namespace {
 
@@ -30,7 +31,6 @@ constexpr const char* kConnectionLostText = "Instrument connection lost.";
 constexpr const char* kBitsErrorText = "Bits error";
 constexpr const char* kSettingsChangedText =
     "The settings changed while streaming: the stream was stopped.";
-constexpr const char* kKeepsSendingText = "The instrument keeps sending; check the line.";
 
 void WriteByte(MeasurementState& state, char c) {
     if (state.link != nullptr) {
@@ -58,26 +58,13 @@ int ReadLink(MeasurementState& state, unsigned char* buffer, int count, int time
     return state.link != nullptr ? state.link->Read(buffer, count, timeoutMs) : CL_ERR_DEVICE;
 }
 
-enum class Drained { Quiet, KeepsSending, Lost };
-
-// Discards until a one-byte read times out, within 2 s and one largest block
-// and a little: an instrument that ignores the stop byte must not hold it.
-Drained Drain(MeasurementState& state, MeasurementUi* pump, int pauseMs, int* bytes) {
-    constexpr std::uint32_t kLimitMs = 2000;
-    constexpr int kLimitBytes = 2 * kMaxSamples + 1024;
-    unsigned char scratch[2];
-    const std::uint32_t start = ClockTickMs();
-    for (;;) {
-        if (pauseMs > 0) ClockSleepMs(static_cast<std::uint32_t>(pauseMs));
-        if (pump != nullptr) pump->PumpMessages();
-        const int r = ReadLink(state, scratch, 1, kDiscardTimeoutMs);
-        if (r == 0) return Drained::Quiet;
-        if (r < 0) return Drained::Lost;
-        if (bytes != nullptr) *bytes += r;
-        if (TicksSince(start) >= kLimitMs || (bytes != nullptr && *bytes >= kLimitBytes)) {
-            return Drained::KeepsSending;
-        }
-    }
+// The cycle's drains: discard until a read times out, within the shared bounds.
+DrainResult Drain(MeasurementState& state, MeasurementUi* pump, int pauseMs) {
+    DrainSettings settings;
+    settings.readTimeoutMs = kDiscardTimeoutMs;
+    settings.pauseMs = pauseMs;
+    settings.pump = pump;
+    return DrainLink(state, settings);
 }
 
 bool SampleCountValid(int count) {
@@ -155,21 +142,13 @@ bool CStream::Start(int overlapPercent) {
     // whatever the configuration brought, then start.
     ui_.PumpMessages();
     ClockSleepMs(1);
-    if (Drain(state_, nullptr, kDrainPauseMs, nullptr) == Drained::Lost) {
-        end_ = StreamEnd::Lost;
-        ui_.MessageBox(kConnectionLostText);
-        return false;
-    }
+    if (!StartDrain()) return false;
     Command(state_, ChannelPrefixByte(f.channel));
     Command(state_, ChannelByte(f.channel));
     Command(state_, SampleRateTable[f.rateSelection].command);
     Command(state_, kResolutionBytes[f.resolution]);
     Command(state_, kConfigEndByte);
-    if (Drain(state_, nullptr, kDrainPauseMs, nullptr) == Drained::Lost) {
-        end_ = StreamEnd::Lost;
-        ui_.MessageBox(kConnectionLostText);
-        return false;
-    }
+    if (!StartDrain()) return false;
     ui_.ResetProgress();
     ui_.ShowValues();
     WriteByte(state_, kStartStopByte);
@@ -252,16 +231,23 @@ void CStream::StopAndDrain() {
     end_ = StreamEnd::Stopped;
     WriteByte(state_, kStartStopByte);
     // Half a sample left from the last read is discarded with the rest.
-    int discarded = analyser_.HalfSample() ? 1 : 0;
-    const Drained d = Drain(state_, &ui_, 0, &discarded);
-    drained_ = discarded;
-    if (d == Drained::Lost) {
+    const DrainResult d = Drain(state_, &ui_, 0);
+    drained_ = d.bytes + (analyser_.HalfSample() ? 1 : 0);
+    if (d.end == DrainEnd::Lost) {
         end_ = StreamEnd::Lost;
         ui_.MessageBox(kConnectionLostText);
-    } else if (d == Drained::KeepsSending) {
+    } else if (d.end == DrainEnd::KeepsSending) {
         end_ = StreamEnd::KeepsSending;
         ui_.MessageBox(kKeepsSendingText);
     }
+}
+
+bool CStream::StartDrain() {
+    const DrainResult d = Drain(state_, nullptr, kDrainPauseMs);
+    if (d.end == DrainEnd::Quiet) return true;
+    end_ = d.end == DrainEnd::Lost ? StreamEnd::Lost : StreamEnd::KeepsSending;
+    ui_.MessageBox(d.end == DrainEnd::Lost ? kConnectionLostText : kKeepsSendingText);
+    return false;
 }
 
 void CStream::Finish(StreamEnd end, const char* text) {

@@ -26,7 +26,7 @@ enum class StreamEnd {
     Refused,          // a setting has no command byte or block size; nothing was sent
     Timeout,          // no byte for 2 to 3 s ("Acquisition timeout. ...")
     Lost,             // the device is gone ("Instrument connection lost.")
-    KeepsSending,     // the drain after the stop byte never went quiet
+    KeepsSending,     // a drain never went quiet (kKeepsSendingText)
     SettingsChanged,  // N, rate, resolution or channel changed under the stream
     SamplesLost,      // far fewer samples arrived than the rate gives in the time
 };
@@ -117,6 +117,7 @@ class CStream {
     int DrainedBytes() const { return drained_; }  // discarded after the stop byte
 
   private:
+    bool StartDrain();
     void Finish(StreamEnd end, const char* text);
     void StopAndDrain();
 

@@ -128,11 +128,13 @@ TEST_F(ModelTest, CountingChannelNumbersItsSamplesInEveryAcquisition) {
     for (char resolution : {'Q', 'R'}) {
         Connect(options, resolution);
         const int range = resolution == 'Q' ? 256 : 1024;
-        for (int acquisition = 0; acquisition < 2; ++acquisition) {
-            Send("8");
-            const std::string bytes = TakeUntil(0.0, resolution == 'Q' ? 1300 : 2600);
-            Send("8");
-            TakeUntil(0.0);
+        double t = 0.0;
+        for (int acquisition = 0; acquisition < 2; ++acquisition, t += 3.0) {
+            Send("8", t);
+            // A second of the line holds 12800 bytes, more than either block.
+            const std::string bytes = TakeUntil(t + 1.0, resolution == 'Q' ? 1300 : 2600);
+            Send("8", t + 1.0);
+            TakeUntil(t + 2.0);
             for (int j = 0; j < 1300; ++j) {
                 const int counts = resolution == 'Q'
                                        ? static_cast<unsigned char>(bytes[j])
