@@ -95,6 +95,8 @@ DistortionMetrics ComputeDistortionMetrics(const double* power, int n, double sa
     m.fundamentalBin = k0;
     m.fundamentalFrequency = centre * sampleRate / n;
     m.fundamentalPower = pf;
+    // As ComputeSpectrum levels an entry: 20 log10 of its amplitude, +11, floored.
+    m.fundamentalLevel = std::max(10.0 * std::log10(Floored(power[k0])) + 11.0, -179.9);
     m.harmonicPower = harmonics;
     m.noisePower = noise;
     m.spurBin = std::max(spurBin, 0);

@@ -36,6 +36,7 @@ struct DistortionMetrics {
     int fundamentalBin = 0;
     double fundamentalFrequency = 0.0;      // Hz, from the lobe's power-weighted centre
     double fundamentalPower = 0.0;          // V^2 (mean square of the windowed block)
+    double fundamentalLevel = 0.0;          // dB ("dBm") of the fundamental's entry
     int harmonicBins[kHarmonicCount] = {};  // centre entry of harmonic h at [h - 2]
     // 0 when every entry of its lobe belongs to an earlier group (it folds onto DC,
     // the fundamental or a lower harmonic).

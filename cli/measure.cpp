@@ -11,6 +11,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/metrics.h"
+#include "analysis/metrics_text.h"
 #include "cli/args.h"
 #include "cli/console_ui.h"
 #include "cli/json.h"
@@ -150,17 +151,6 @@ void WriteMetrics(CJsonWriter& j, const DistortionMetrics& m, const Settings& s)
     j.EndObject();
 }
 
-std::string MetricsLine(const DistortionMetrics& m) {
-    if (!m.valid) return "  distortion figures not available\n";
-    char text[320];
-    std::snprintf(text, sizeof text,
-                  "  THD(2..10): %.4f %% (%.2f dB)  THD+N: %.4f %% (%.2f dB)  SINAD: %.2f dB  "
-                  "SNR: %.2f dB  ENOB: %.2f  SFDR: %.2f dB\n",
-                  m.thdPercent, m.thdDb, m.thdnPercent, m.thdnDb, m.sinadDb, m.snrDb, m.enob,
-                  m.sfdrDb);
-    return text;
-}
-
 class CRun {
   public:
     CRun(const CliOptions& o, std::ostream& out, std::ostream& err, bool progressBar)
@@ -205,7 +195,7 @@ class CRun {
         if (stdoutTaken) return;
         out << "Fundamental: " << c.fundamentalText << "  Amplitude: " << c.amplitudeText
             << "  THD: " << c.thdText << "\n";
-        if (o.metrics) out << MetricsLine(c.metrics);
+        if (o.metrics) out << FormatMetricsLine(c.metrics);
         out << std::flush;
     }
 

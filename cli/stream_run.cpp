@@ -1,8 +1,5 @@
 #include "cli/stream_run.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -20,6 +17,7 @@
 #include "comlink/port.h"
 #include "instrument/instrument.h"
 #include "measurement/export.h"
+#include "measurement/growing_file.h"
 #include "measurement/stream.h"
 #include "measurement/stream_file.h"
 
@@ -43,69 +41,39 @@ std::string Peak(int bin, double level, const StreamFormat& f) {
            ",\"level_dbm\":" + Number(level) + "}";
 }
 
-// Where the per-block lines go: standard output, or a temporary file that is
-// renamed into place at the end, so memory stays fixed however long the stream.
+// Where the per-block lines go: standard output, or a file that grows behind a
+// temporary name and is put in place at the end, so memory stays fixed however
+// long the stream.
 class CLines {
   public:
     bool Open(const std::string& path, std::ostream& out, std::string* error) {
-        path_ = path;
         if (path.empty()) return true;
         if (path == "-") {
             out_ = &out;
             return true;
         }
-        temp_ = path + ".XXXXXX";
-        const int fd = mkstemp(temp_.data());
-        if (fd < 0 || (file_ = fdopen(fd, "w")) == nullptr) {
-            *error = "--json: cannot write " + path + ": " + std::strerror(errno);
-            if (fd >= 0) close(fd);
-            return false;
-        }
-        const mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
-        return true;
+        if (file_.Open(path, error)) return true;
+        *error = "--json: " + *error;
+        return false;
     }
     void Line(const std::string& text) {
         if (out_ != nullptr) *out_ << text << "\n";
-        if (file_ != nullptr && !failed_ && std::fprintf(file_, "%s\n", text.c_str()) < 0) {
-            failed_ = true;
-            errno_ = errno;
+        if (file_.IsOpen()) {
+            const std::string line = text + "\n";
+            file_.Append(line.data(), line.size());
         }
     }
     bool Close(std::string* error) {
         if (out_ != nullptr) *out_ << std::flush;
-        if (file_ == nullptr) return true;
-        bool ok = !failed_ && std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
-        if (!ok && errno_ == 0) errno_ = errno;
-        if (std::fclose(file_) != 0 && ok) {
-            ok = false;
-            errno_ = errno;
-        }
-        file_ = nullptr;
-        if (ok && std::rename(temp_.c_str(), path_.c_str()) != 0) {
-            ok = false;
-            errno_ = errno;
-        }
-        if (!ok) {
-            unlink(temp_.c_str());
-            *error = "--json: cannot write " + path_ + ": " + std::strerror(errno_);
-        }
-        return ok;
-    }
-    ~CLines() {
-        if (file_ != nullptr) {
-            std::fclose(file_);
-            unlink(temp_.c_str());
-        }
+        if (!file_.IsOpen()) return true;
+        if (file_.Finish(error)) return true;
+        *error = "--json: " + *error;
+        return false;
     }
 
   private:
-    std::string path_, temp_;
     std::ostream* out_ = nullptr;
-    std::FILE* file_ = nullptr;
-    bool failed_ = false;
-    int errno_ = 0;
+    CGrowingFile file_;
 };
 
 // Prints or records each analysed block; forwards the samples to the recorder.
@@ -228,9 +196,10 @@ int Replay(const CliOptions& o, std::ostream& out, std::ostream& err) {
     if (!ParseStreamHeader(std::string(line, kStreamHeaderLength - 1), &header, &why)) {
         return fail(why);
     }
-    struct stat st {};
-    if (fstat(fileno(f.get()), &st) != 0) return fail(std::strerror(errno));
-    const long long present = static_cast<long long>(st.st_size) - kStreamHeaderLength;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(o.inputPath, ec);
+    if (ec) return fail(ec.message());
+    const long long present = static_cast<long long>(size) - kStreamHeaderLength;
     const int bps = header.format.resolution + 1;
     long long take = header.bytes;
     bool incomplete = !header.complete;

@@ -1,9 +1,12 @@
 // CWin32Port over the Win32 communications API (or its test double).
 #include "comlink/win32_port.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "comlink/clock.h"
 
 namespace {
 
@@ -25,6 +28,41 @@ constexpr int kIeDefault = -5;
 constexpr int kIeHardware = -10;
 constexpr int kIeByteSize = -11;
 constexpr int kIeBaudRate = -12;
+
+// Margin over the wire time for a previous write to end: a driver completes a
+// write once its last byte has left, a USB adapter a frame or so later.
+constexpr DWORD kWriteWaitMarginMs = 20;
+// Margin over the wire time for the output queue to drain before a speed change.
+constexpr DWORD kDrainMarginMs = 2;
+// A read of bytes that were already queued ends at once on a sound device.
+constexpr DWORD kReadWaitMs = 1000;
+// After an abort the driver ends the operation promptly.
+constexpr DWORD kAbortWaitMs = 1000;
+
+// Bits of one character on the wire: start bit, data, parity, stop bits.
+double FrameBits(const DCB& d) {
+    const double stop = d.StopBits == ONE5STOPBITS ? 1.5 : d.StopBits == TWOSTOPBITS ? 2.0 : 1.0;
+    return 1.0 + d.ByteSize + (d.Parity != NOPARITY ? 1.0 : 0.0) + stop;
+}
+
+// A record with a manual-reset event of its own: without one a wait is on the
+// device handle, which any other completion (the background write) signals.
+OVERLAPPED* NewRecord() {
+    auto* ov = static_cast<OVERLAPPED*>(ZeroAlloc(sizeof(OVERLAPPED)));
+    if (ov == nullptr) return nullptr;
+    ov->hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (ov->hEvent == nullptr) {
+        FreeBlock(ov);
+        return nullptr;
+    }
+    return ov;
+}
+
+void FreeRecord(OVERLAPPED* ov) {
+    if (ov == nullptr) return;
+    if (ov->hEvent != nullptr) CloseHandle(ov->hEvent);
+    FreeBlock(ov);
+}
 
 std::string Describe(DWORD error) {
     switch (error) {
@@ -52,9 +90,8 @@ std::string Describe(DWORD error) {
 CWin32Port::CWin32Port(int index, int rxSize, int txSize, int noOpen) {
     if (noOpen != 0) return;
     dcb = static_cast<DCB*>(ZeroAlloc(sizeof(DCB)));
-    if (dcb != nullptr) readOverlapped = static_cast<OVERLAPPED*>(ZeroAlloc(sizeof(OVERLAPPED)));
-    if (readOverlapped != nullptr)
-        writeOverlapped = static_cast<OVERLAPPED*>(ZeroAlloc(sizeof(OVERLAPPED)));
+    if (dcb != nullptr) readOverlapped = NewRecord();
+    if (readOverlapped != nullptr) writeOverlapped = NewRecord();
     if (writeOverlapped == nullptr) {
         ReleaseRecords();
         osErrorText = "out of memory";
@@ -84,14 +121,23 @@ CWin32Port::~CWin32Port() {
 
 void CWin32Port::ReleaseRecords() {
     FreeBlock(dcb);
-    FreeBlock(readOverlapped);
-    FreeBlock(writeOverlapped);
-    FreeBlock(writeCopy);
     dcb = nullptr;
+    // A record and buffer that a device never gave back stay allocated: the
+    // driver may still write into them.
+    if (!recordsKept) {
+        FreeRecord(readOverlapped);
+        FreeRecord(writeOverlapped);
+        FreeRecord(eventOverlapped);
+        FreeBlock(writeCopy);
+        FreeBlock(readCopy);
+    }
     readOverlapped = nullptr;
     writeOverlapped = nullptr;
+    eventOverlapped = nullptr;
     writeCopy = nullptr;
     writeCopySize = 0;
+    readCopy = nullptr;
+    readCopySize = 0;
 }
 
 int CWin32Port::Store(int code) {
@@ -107,14 +153,54 @@ int CWin32Port::PlatformFailure(const char* call) {
     return code;
 }
 
-void CWin32Port::GatherErrors(COMSTAT* comstat) {
+bool CWin32Port::GatherErrors(COMSTAT* comstat) {
     DWORD errors = 0;
     COMSTAT local = {};
     if (ClearCommError(handle, &errors, comstat != nullptr ? comstat : &local) == FALSE) {
         if (comstat != nullptr) *comstat = COMSTAT{};
-        return;
+        return false;
     }
     pendingErrors |= static_cast<std::uint32_t>(errors);
+    return true;
+}
+
+DWORD CWin32Port::WireTimeMs(DWORD bytes) const {
+    const DWORD baud = appliedBaud != 0 ? appliedBaud : dcb->BaudRate;
+    if (baud == 0 || bytes == 0) return 0;
+    return static_cast<DWORD>(std::ceil(bytes * appliedFrameBits * 1000.0 / baud));
+}
+
+// Bytes still queued would go out at the new speed (a USB adapter takes the
+// speed request ahead of the data), and the far end would not understand them.
+void CWin32Port::DrainOutput() {
+    COMSTAT comstat = {};
+    if (!GatherErrors(&comstat) || comstat.cbOutQue == 0) return;
+    const DWORD limit = WireTimeMs(comstat.cbOutQue) + kDrainMarginMs;
+    const std::uint32_t start = ClockTickMs();
+    while (TicksSince(start) < limit) {
+        Sleep(0);
+        if (!GatherErrors(&comstat) || comstat.cbOutQue == 0) return;
+    }
+}
+
+BOOL CWin32Port::Apply() {
+    if (dcb->BaudRate != appliedBaud) DrainOutput();
+    if (SetCommState(handle, dcb) == FALSE) return FALSE;
+    appliedBaud = dcb->BaudRate;
+    appliedFrameBits = FrameBits(*dcb);
+    return TRUE;
+}
+
+int CWin32Port::Await(OVERLAPPED* ov, DWORD ms, DWORD* done) {
+    WaitForSingleObject(ov->hEvent, ms);
+    DWORD n = 0;
+    if (GetOverlappedResult(handle, ov, &n, FALSE) != FALSE) {
+        if (done != nullptr) *done = n;
+        return 1;
+    }
+    if (GetLastError() == ERROR_IO_INCOMPLETE) return -1;
+    if (done != nullptr) *done = n;
+    return 0;
 }
 
 int CWin32Port::Idle() {
@@ -152,6 +238,8 @@ void CWin32Port::Init(int /*index*/) {
     SetupComm(handle, rxQueueSize, txQueueSize);
     SetCommMask(handle, 0);
     GetCommState(handle, dcb);
+    appliedBaud = dcb->BaudRate;
+    appliedFrameBits = FrameBits(*dcb);
     dcb->BaudRate = 19200;
     dcb->ByteSize = 8;
     dcb->Parity = NOPARITY;
@@ -168,6 +256,9 @@ void CWin32Port::Init(int /*index*/) {
     dcb->EvtChar = 0;
     dcb->XonLim = static_cast<WORD>(rxQueueSize / 4);
     dcb->XoffLim = 128;
+    // A device left aborting on line errors would cancel an accepted write after
+    // any framing or parity error, and refuse I/O until the next ClearCommError.
+    dcb->fAbortOnError = 0;
     // Reads return at once with what has arrived; writes have no time-out.
     COMMTIMEOUTS timeouts = {};
     timeouts.ReadIntervalTimeout = MAXDWORD;
@@ -176,7 +267,7 @@ void CWin32Port::Init(int /*index*/) {
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
     SetCommTimeouts(handle, &timeouts);
-    if (SetCommState(handle, dcb) == FALSE) Store(PlatformFailure("SetCommState"));
+    if (Apply() == FALSE) Store(PlatformFailure("SetCommState"));
 }
 
 int CWin32Port::Open() {
@@ -200,12 +291,7 @@ int CWin32Port::Close() {
     if (Hollow()) return Store(CL_ERR_DEVICE);
     Purge(0, 0);
     Purge(1, 0);
-    // The device still owns writeOverlapped and the copied bytes while a write is
-    // pending; abort it and see it finish before either can be released.
-    if (writePending) {
-        PurgeComm(handle, PURGE_TXABORT);
-        WaitForWrite();
-    }
+    AbandonPending();
     EscapeCommFunction(handle, CLRDTR);
     EscapeCommFunction(handle, CLRRTS);
     if (CloseHandle(handle) == FALSE) {
@@ -214,6 +300,22 @@ int CWin32Port::Close() {
     }
     handle = INVALID_HANDLE_VALUE;
     return 0;
+}
+
+void CWin32Port::AbandonPending() {
+    if (writePending) {
+        PurgeComm(handle, PURGE_TXABORT);
+        if (Await(writeOverlapped, kAbortWaitMs, nullptr) >= 0) writePending = false;
+    }
+    if (readPending) {
+        PurgeComm(handle, PURGE_RXABORT);
+        if (Await(readOverlapped, kAbortWaitMs, nullptr) >= 0) readPending = false;
+    }
+    if (eventPending) {
+        SetCommMask(handle, 0);
+        if (Await(eventOverlapped, kAbortWaitMs, nullptr) >= 0) eventPending = false;
+    }
+    if (writePending || readPending || eventPending) recordsKept = true;
 }
 
 void CWin32Port::GetQueueStatus(PortQueueStatus& status, int /*mask*/) {
@@ -243,7 +345,7 @@ int CWin32Port::SetQueues(int rxSize, int xoffLimit, int txSize) {
     SetupComm(handle, rxQueueSize, txQueueSize);
     Purge(0, 0);
     Purge(1, 0);
-    if (SetCommState(handle, dcb) == FALSE) return Store(PlatformFailure("SetCommState"));
+    if (Apply() == FALSE) return Store(PlatformFailure("SetCommState"));
     return 0;
 }
 
@@ -290,7 +392,7 @@ int CWin32Port::SetHandshake(int type, int kind) {
         default:
             return Store(CL_ERR_HSKIND);
     }
-    if (SetCommState(handle, dcb) == FALSE) return Store(PlatformFailure("SetCommState"));
+    if (Apply() == FALSE) return Store(PlatformFailure("SetCommState"));
     handshakeType = type;
     handshakeKind = kind;
     return 0;
@@ -384,7 +486,7 @@ int CWin32Port::SetLineParams(int baud, char parity, int dataBits, int stopBits)
     } else {
         dcb->StopBits = stopBits == 1 ? ONESTOPBIT : TWOSTOPBITS;
     }
-    if (SetCommState(handle, dcb) == FALSE) return Store(PlatformFailure("SetCommState"));
+    if (Apply() == FALSE) return Store(PlatformFailure("SetCommState"));
     return 0;
 }
 
@@ -420,11 +522,23 @@ int CWin32Port::WriteString(const char* text) {
     return static_cast<int>(Write(text, static_cast<unsigned>(std::strlen(text))));
 }
 
-void CWin32Port::WaitForWrite() {
-    if (!writePending) return;
-    DWORD done = 0;
-    GetOverlappedResult(handle, writeOverlapped, &done, TRUE);
+bool CWin32Port::Grow(unsigned char** block, unsigned* size, unsigned n) {
+    if (n <= *size) return true;
+    auto* larger = static_cast<unsigned char*>(ZeroAlloc(n));
+    if (larger == nullptr) return false;
+    FreeBlock(*block);
+    *block = larger;
+    *size = n;
+    return true;
+}
+
+// A held line (CTS, DSR, XOFF) keeps a write pending for as long as it is held,
+// so the wait for it is bounded by the wire time of what is queued.
+bool CWin32Port::EndWrite(DWORD queued) {
+    if (!writePending) return true;
+    if (Await(writeOverlapped, WireTimeMs(queued) + kWriteWaitMarginMs, nullptr) < 0) return false;
     writePending = false;
+    return true;
 }
 
 unsigned CWin32Port::Write(const void* buffer, unsigned count) {
@@ -435,19 +549,9 @@ unsigned CWin32Port::Write(const void* buffer, unsigned count) {
     unsigned n = count < room ? count : room;
     if (buffer == nullptr) n = 0;
     unsigned result = 0;
-    if (n > 0) {
-        // writeOverlapped and the copy are the device's until the previous write ends.
-        WaitForWrite();
-        if (n > writeCopySize) {
-            auto* larger = static_cast<unsigned char*>(ZeroAlloc(n));
-            if (larger != nullptr) {
-                FreeBlock(writeCopy);
-                writeCopy = larger;
-                writeCopySize = n;
-            }
-        }
-        if (n > writeCopySize) n = writeCopySize;  // no room to copy into: take what fits
-    }
+    // writeOverlapped and the copy are the device's until the previous write ends.
+    if (n > 0 && !EndWrite(comstat.cbOutQue)) n = 0;
+    if (n > 0 && !Grow(&writeCopy, &writeCopySize, n)) n = writeCopySize;  // take what fits
     if (n > 0) {
         std::memcpy(writeCopy, buffer, n);
         DWORD written = 0;
@@ -481,24 +585,51 @@ int CWin32Port::ReadChar() {
     return Read(&c, 1) == 1 ? c : CL_ERR_NODATA;
 }
 
+// A read that did not end in time keeps its record and buffer; the next read
+// looks again before it may use them.
+bool CWin32Port::EndRead() {
+    if (!readPending) return true;
+    if (Await(readOverlapped, 0, nullptr) < 0) return false;
+    readPending = false;
+    return true;
+}
+
 unsigned CWin32Port::Read(void* buffer, unsigned count) {
     if (Hollow() || buffer == nullptr) return 0;
     COMSTAT comstat = {};
     GatherErrors(&comstat);
-    if (comstat.cbInQue == 0) return 0;
+    if (comstat.cbInQue == 0 || !EndRead()) return 0;
     DWORD n = count < comstat.cbInQue ? count : comstat.cbInQue;
+    // The device reads into the port's own buffer, so a read that ends late
+    // never writes into the caller's memory.
+    if (!Grow(&readCopy, &readCopySize, n)) n = readCopySize;
+    if (n == 0) return 0;
     DWORD bytesRead = 0;
-    if (ReadFile(handle, buffer, n, &bytesRead, readOverlapped) == FALSE) {
+    if (ReadFile(handle, readCopy, n, &bytesRead, readOverlapped) == FALSE) {
         if (GetLastError() != ERROR_IO_PENDING) {
             PlatformFailure("ReadFile");
             GatherErrors(nullptr);
-            return bytesRead;
+            return 0;
+        }
+        readPending = true;
+        bytesRead = 0;
+        // The bytes were already queued, so this wait is short.
+        int ended = Await(readOverlapped, kReadWaitMs, &bytesRead);
+        if (ended < 0) {
+            PurgeComm(handle, PURGE_RXABORT);
+            ended = Await(readOverlapped, kAbortWaitMs, &bytesRead);
+        }
+        if (ended < 0) return 0;
+        readPending = false;
+        if (ended == 0) {
+            PlatformFailure("ReadFile");
+            GatherErrors(nullptr);
+            return 0;
         }
     }
-    // The bytes were already queued, so this wait is short; it also hands the
-    // read record back before the next read uses it.
-    if (bytesRead < n) GetOverlappedResult(handle, readOverlapped, &bytesRead, TRUE);
-    return bytesRead < n ? bytesRead : n;
+    if (bytesRead > n) bytesRead = n;
+    std::memcpy(buffer, readCopy, bytesRead);
+    return bytesRead;
 }
 
 int CWin32Port::Purge(int which, int count) {
@@ -556,7 +687,7 @@ BOOL CWin32Port::SetEventChar(char c) {
     if (Hollow()) return FALSE;
     GetCommState(handle, dcb);
     dcb->EvtChar = c;
-    return SetCommState(handle, dcb);
+    return Apply();
 }
 
 int CWin32Port::GetEventMask(DWORD& mask) {
@@ -573,17 +704,30 @@ int CWin32Port::SetEventMask(DWORD mask) {
 
 int CWin32Port::WaitEvent(DWORD& mask) {
     if (Hollow()) return CL_ERR_DEVICE;
-    // The device is open for overlapped I/O, where a wait without a record may
-    // report completion early; a record of our own, waited on here, is reliable.
-    OVERLAPPED overlapped = {};
-    DWORD events = 0;
-    if (WaitCommEvent(handle, &events, &overlapped) == FALSE) {
-        if (GetLastError() != ERROR_IO_PENDING) return PlatformFailure("WaitCommEvent");
-        DWORD unused = 0;
-        if (GetOverlappedResult(handle, &overlapped, &unused, TRUE) == FALSE)
-            return PlatformFailure("WaitCommEvent");
+    // The record and the events' place are the port's, not the stack's: the
+    // device owns both until the wait has ended.
+    if (eventOverlapped == nullptr) eventOverlapped = NewRecord();
+    if (eventOverlapped == nullptr) return CL_ERR_MEMORY;
+    if (eventPending) {
+        if (Await(eventOverlapped, 0, nullptr) < 0) return CL_ERR_FAILED;
+        eventPending = false;
     }
-    mask = events;
+    eventMask = 0;
+    if (WaitCommEvent(handle, &eventMask, eventOverlapped) == FALSE) {
+        if (GetLastError() != ERROR_IO_PENDING) return PlatformFailure("WaitCommEvent");
+        eventPending = true;
+        int ended = Await(eventOverlapped, kEventWaitMs, nullptr);
+        if (ended < 0) {
+            // Setting the mask again ends the wait, with no events.
+            DWORD current = 0;
+            if (GetCommMask(handle, &current) != FALSE) SetCommMask(handle, current);
+            ended = Await(eventOverlapped, kAbortWaitMs, nullptr);
+        }
+        if (ended < 0) return CL_ERR_FAILED;
+        eventPending = false;
+        if (ended == 0) return PlatformFailure("WaitCommEvent");
+    }
+    mask = eventMask;
     return 0;
 }
 

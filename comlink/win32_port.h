@@ -1,6 +1,8 @@
 // CWin32Port: a COM device driven through the Win32 communications API,
 // opened for overlapped I/O. Reads take only what has arrived; writes are
-// handed to the device and finish in the background.
+// handed to the device and finish in the background. Every overlapped record
+// carries its own manual-reset event, so a wait ends only with its own
+// operation, and the device never writes into memory that is not the port's.
 #pragma once
 
 #include <cstdint>
@@ -31,13 +33,19 @@ class CWin32Port : public CComPort {
     int GetHandshake(int& type, int& kind) override;
     int Break(int value) override;
     int Line(int code, int value) override;
+    // A new speed is applied only once the bytes already queued have left (polled
+    // through the output count, for at most their wire time plus 2 ms), so they
+    // do not go out at the new speed.
     int SetLineParams(int baud, char parity, int dataBits, int stopBits) override;
     void GetLineParams(int& baud, char& parity, int& dataBits, int& stopBits) override;
     int GetLineStatus(LineStatusBits& bits) override;
     int WriteChar(unsigned char c) override;
     int WriteString(const char* text) override;
     // Copies the accepted bytes into storage of the port's own, so the caller may
-    // reuse its buffer at once; waits only for the previous write, never for these bytes.
+    // reuse its buffer at once. Never waits for these bytes; a previous write still
+    // in progress is waited for at most the wire time of what is queued plus 20 ms,
+    // and when it has not ended by then (a held CTS, DSR or XOFF) nothing is
+    // accepted: 0, with CL_ERR_TXSHORT stored.
     unsigned Write(const void* buffer, unsigned count) override;
     int TransmitChar(unsigned char c) override;
     int ReadChar() override;
@@ -52,8 +60,8 @@ class CWin32Port : public CComPort {
     virtual int GetEventMask(DWORD& mask);
     // Sets the event mask: 0, or the translated code.
     virtual int SetEventMask(DWORD mask);
-    // Waits for one of the masked events and reports those that occurred: 0, or the translated
-    // code.
+    // Waits for one of the masked events, at most kEventWaitMs, and reports those
+    // that occurred (none when the time ran out): 0, or the translated code.
     virtual int WaitEvent(DWORD& mask);
     // which 1: DTR as last set; 2: RTS as last set; otherwise 1 when any bit of
     // which is on in the modem status (MS_ bits), else 0 (also when it cannot be read).
@@ -74,17 +82,41 @@ class CWin32Port : public CComPort {
     std::uint32_t txQueueSize = 0;
     std::uint32_t rxQueueSize = 0;
 
+    static constexpr DWORD kEventWaitMs = 10000;
+
   private:
     bool Hollow() const { return dcb == nullptr; }
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
     int Store(int code);
     // Notes GetLastError() with a short reason in osError/osErrorText; returns its library code.
     int PlatformFailure(const char* call);
-    void GatherErrors(COMSTAT* comstat);
-    void WaitForWrite();
+    // false when the device state cannot be read (no open device).
+    bool GatherErrors(COMSTAT* comstat);
+    // SetCommState of the copy, after the output queue has drained when the
+    // speed changes; notes the speed and frame of what the device now sends.
+    BOOL Apply();
+    void DrainOutput();
+    DWORD WireTimeMs(DWORD bytes) const;
+    // Waits at most ms for the operation of record ov: 1 ended well (*done bytes),
+    // 0 ended in failure, -1 still in progress (the record stays the device's).
+    int Await(OVERLAPPED* ov, DWORD ms, DWORD* done);
+    bool EndWrite(DWORD queued);
+    bool EndRead();
+    // At close: aborts what is still in progress; a record the device keeps is not released.
+    void AbandonPending();
+    bool Grow(unsigned char** block, unsigned* size, unsigned n);
     void ReleaseRecords();
 
     unsigned char* writeCopy = nullptr;  // bytes of the last write, alive until it completes
     unsigned writeCopySize = 0;
-    bool writePending = false;  // writeOverlapped belongs to the device until completion
+    bool writePending = false;          // writeOverlapped belongs to the device until completion
+    unsigned char* readCopy = nullptr;  // what the device reads into, copied out when done
+    unsigned readCopySize = 0;
+    bool readPending = false;
+    OVERLAPPED* eventOverlapped = nullptr;  // WaitEvent's record, made at its first use
+    DWORD eventMask = 0;                    // where a pending WaitEvent puts the events
+    bool eventPending = false;
+    bool recordsKept = false;  // the device still holds a record: it is never released
+    DWORD appliedBaud = 0;     // speed and bits per character the device runs with
+    double appliedFrameBits = 10.0;
 };

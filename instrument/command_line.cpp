@@ -27,6 +27,8 @@ const char* const kUsage =
     "  --fault-samples K       samples before short-block, hang-up-mid-block and stall act,\n"
     "                          extra samples after the stop byte for extra-bytes (default 64)\n"
     "  --fast                  stream samples as fast as the line allows, not at the rate\n"
+    "  --any-speed             take bytes at any line speed after '9' (for Wine, which\n"
+    "                          cannot set 128000 baud on a pseudo-terminal)\n"
     "  --seed N                seed of the noise (default 1)\n"
     "  --log FILE              log every byte with its time and line speed\n"
     "  --help                  show this text\n";
@@ -77,6 +79,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         } else if (name == "--fast") {
             if (!noValue()) return false;
             out->options.paced = false;
+        } else if (name == "--any-speed") {
+            if (!noValue()) return false;
+            out->options.anySpeed = true;
         } else if (name == "--link") {
             if (!takeValue()) return false;
             if (value.empty()) {

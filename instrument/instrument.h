@@ -72,6 +72,9 @@ struct Options {
     // sends this many more after the stop byte.
     int faultSamples = 64;
     bool paced = true;    // false: as fast as the line allows (12800 bytes/s), for fast tests
+    // Takes every byte after '9' whatever its line speed, for hosts that cannot
+    // set 128000 baud (Wine on a pseudo-terminal stays at 38400).
+    bool anySpeed = false;
     unsigned seed = 1;    // noise and garbage
     std::string logPath;  // every byte with its time and speed, empty = no log
     Options();
@@ -194,6 +197,7 @@ class Model {
     Fault pendingFault_;
     int faultSamples_;
     bool paced_;
+    bool anySpeed_;
     std::mt19937 rng_;
     std::normal_distribution<double> noise_{0.0, 1.0};
 

@@ -55,6 +55,7 @@ Model::Model(const Options& options)
       pendingFault_(options.fault),
       faultSamples_(std::max(0, options.faultSamples)),
       paced_(options.paced),
+      anySpeed_(options.anySpeed),
       rng_(options.seed) {
     std::copy(std::begin(options.channels), std::end(options.channels), channels_);
 }
@@ -72,7 +73,7 @@ ByteUse Model::Receive(unsigned char byte, int speed, double now) {
         return ByteUse::SpeedChange;
     }
     if (!fastSpeed_) return ByteUse::BeforeSpeedChange;
-    if (!AtSpeed(speed, kFastSpeed)) return ByteUse::WrongSpeed;
+    if (!anySpeed_ && !AtSpeed(speed, kFastSpeed)) return ByteUse::WrongSpeed;
     if (stalled_) return ByteUse::Stalled;
 
     if (byte == kHandshakeRequest) {

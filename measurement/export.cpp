@@ -41,24 +41,36 @@ const char* AveragingName(int mode) {
 
 }  // namespace
 
-std::string FormatSpectrumCsv(const MeasurementState& state) {
-    std::string out = "entry,frequency_hz,level_db\n";
+std::string FormatSpectrumCsv(const MeasurementState& state, const std::vector<CsvColumn>& extra) {
+    std::vector<const CsvColumn*> columns;
+    std::string out = "entry,frequency_hz,level_db";
+    for (const CsvColumn& c : extra) {
+        if (c.values == nullptr) continue;
+        columns.push_back(&c);
+        out += ',' + c.name;
+    }
+    out += '\n';
     const int n = state.sampleCount;
     if (!IsTableCount(n)) return out;
-    out.reserve(out.size() + static_cast<size_t>(n / 2 + 1) * 32);
+    out.reserve(out.size() + static_cast<size_t>(n / 2 + 1) * 32 * (1 + columns.size()));
     for (int k = 0; k <= n / 2; ++k) {
         out += std::to_string(k);
         out += ',';
         AppendNumber(out, static_cast<double>(k) * state.sampleRate / n);
         out += ',';
         AppendNumber(out, state.spectrum[k]);
+        for (const CsvColumn* c : columns) {
+            out += ',';
+            AppendNumber(out, c->values[k]);
+        }
         out += '\n';
     }
     return out;
 }
 
-bool WriteSpectrumCsv(const MeasurementState& state, const std::string& path, std::string* error) {
-    return WriteFileAtomically(path, FormatSpectrumCsv(state), error);
+bool WriteSpectrumCsv(const MeasurementState& state, const std::string& path, std::string* error,
+                      const std::vector<CsvColumn>& extra) {
+    return WriteFileAtomically(path, FormatSpectrumCsv(state, extra), error);
 }
 
 std::string FormatMeasurements(const MeasurementState& state, const DistortionMetrics& metrics) {

@@ -3,17 +3,27 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "analysis/metrics.h"
 #include "measurement/state.h"
 
+// A further column of the spectrum CSV: its header name and N/2 + 1 values.
+struct CsvColumn {
+    std::string name;
+    const double* values = nullptr;
+};
+
 // "entry,frequency_hz,level_db", then one row per entry 0..N/2 of state.spectrum,
-// frequency k x sampleRate / N. Numbers in the shortest form that reads back
-// exactly. An N outside the count table gives the header only.
-std::string FormatSpectrumCsv(const MeasurementState& state);
+// frequency k x sampleRate / N, and the values of each extra column after them
+// (a column without values is left out). Numbers in the shortest form that reads
+// back exactly. An N outside the count table gives the header only.
+std::string FormatSpectrumCsv(const MeasurementState& state,
+                              const std::vector<CsvColumn>& extra = {});
 
 // FormatSpectrumCsv into path through WriteFileAtomically.
-bool WriteSpectrumCsv(const MeasurementState& state, const std::string& path, std::string* error);
+bool WriteSpectrumCsv(const MeasurementState& state, const std::string& path, std::string* error,
+                      const std::vector<CsvColumn>& extra = {});
 
 // Multi-line text: the settings, the three result texts as the dialog shows them,
 // the fundamental and the five further peaks, then the distortion figures of

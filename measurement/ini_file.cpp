@@ -97,7 +97,10 @@ void IniFile::Parse() {
         const size_t newline = text_.find('\n', pos);
         line.next = newline == std::string::npos ? text_.size() : newline + 1;
         line.end = newline == std::string::npos ? text_.size() : newline;
-        if (line.end > line.begin && text_[line.end - 1] == '\r') --line.end;
+        // A CR is part of the line end only before an LF; a bare one at the very
+        // end is a control byte, or a new line written after it would hold it.
+        if (newline != std::string::npos && line.end > line.begin && text_[line.end - 1] == '\r')
+            --line.end;
         pos = line.next;
 
         for (size_t i = line.begin; i < line.end; ++i) {

@@ -2,7 +2,9 @@
 #include "measurement/stream_file.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <sstream>
 
@@ -151,4 +153,59 @@ bool ParseStreamHeader(const std::string& line, StreamFileHeader* h, std::string
     }
     *h = out;
     return true;
+}
+
+std::string StreamStartTime() {
+    using namespace std::chrono;
+    const auto t = system_clock::now();
+    const std::time_t secs = system_clock::to_time_t(t);
+    const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(ms));
+    return text;
+}
+
+bool CStreamRecorder::Open(const std::string& path, const StreamFileHeader& header,
+                           std::string* error) {
+    bytes_ = 0;
+    header_ = header;
+    header_.complete = false;
+    header_.end = "open";
+    header_.bytes = 0;
+    if (!file_.Open(path, error)) return false;
+    const std::string line = FormatStreamHeader(header_);
+    if (!file_.Append(line.data(), line.size())) {
+        if (error != nullptr) *error = file_.Error();
+        file_.Abandon();
+        return false;
+    }
+    return true;
+}
+
+void CStreamRecorder::OnStreamBytes(const unsigned char* bytes, int count) {
+    if (!file_.IsOpen() || count <= 0) return;
+    // After a failed write nothing more is counted: the header's count stays at
+    // whole writes, and the file is flagged incomplete.
+    if (file_.Append(bytes, static_cast<size_t>(count))) bytes_ += count;
+}
+
+bool CStreamRecorder::Finish(StreamEnd end, std::string* error) {
+    if (!file_.IsOpen()) {
+        if (error != nullptr) *error = "no recording is open";
+        return false;
+    }
+    header_.end = StreamEndName(end);
+    header_.bytes = bytes_;
+    header_.complete = !file_.Failed();
+    if (header_.complete) file_.WriteAtStart(FormatStreamHeader(header_));
+    // An unfinished file still goes in place: its header says it is incomplete,
+    // and the samples before the failure are the operator's.
+    std::string why;
+    if (file_.Finish(&why, true)) return true;
+    if (error != nullptr) *error = why + " (the file is flagged incomplete)";
+    return false;
 }

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "measurement/growing_file.h"
 #include "measurement/stream.h"
 
 // Length of the header line, its '\n' included.
@@ -52,7 +53,8 @@ std::string StreamStartTime();
 class CStreamRecorder : public StreamListener {
   public:
     CStreamRecorder() = default;
-    ~CStreamRecorder() override;  // abandons an unfinished recording (Finish was not called)
+    // An unfinished recording (Finish was not called) goes: its temporary is removed.
+    ~CStreamRecorder() override = default;
     CStreamRecorder(const CStreamRecorder&) = delete;
     CStreamRecorder& operator=(const CStreamRecorder&) = delete;
 
@@ -65,19 +67,14 @@ class CStreamRecorder : public StreamListener {
     // place is flagged incomplete).
     bool Finish(StreamEnd end, std::string* error);
 
-    bool Recording() const { return fd_ >= 0; }
-    bool Failed() const { return !failure_.empty(); }
-    const std::string& Failure() const { return failure_; }
+    bool Recording() const { return file_.IsOpen(); }
+    bool Failed() const { return file_.Failed(); }
+    const std::string& Failure() const { return file_.Error(); }
     long long Bytes() const { return bytes_; }
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const { return file_.Path(); }
 
   private:
-    void Abandon();
-
-    int fd_ = -1;
-    std::string path_;
-    std::string temp_;
+    CGrowingFile file_;
     StreamFileHeader header_;
     long long bytes_ = 0;
-    std::string failure_;
 };

@@ -134,20 +134,40 @@ FrequencyLabels FormatFrequencyLabels(int sampleRate) {
 }
 
 void PaintPlot(CPlotCanvas& canvas, const PlotRect& client, const MeasurementState& state,
-               PlotArea& area, const std::function<void()>& refreshSettings) {
+               PlotArea& area, const std::function<void()>& refreshSettings,
+               const PlotLayers* layers) {
+    const PlotLayers none;
+    const PlotLayers& extra = layers ? *layers : none;
     area.plotRect = PlotFrameFor(client);
     canvas.Rectangle(area.plotRect);
-    DrawGrid(canvas, area.plotRect);
-    DrawLabels(canvas, area.plotRect, state.sampleRate);
+    if (extra.scales) {
+        extra.scales(canvas, area.plotRect);
+    } else {
+        DrawGrid(canvas, area.plotRect);
+        DrawLabels(canvas, area.plotRect, state.sampleRate);
+    }
     {
         PenScope pen(canvas, kTraceColor);
         if (area.traceReady) {
             area.plotRect.left += 1;
-            DrawTrace(canvas, area.plotRect, state);
+            if (extra.underTrace) {
+                extra.underTrace(canvas, area.plotRect);
+                canvas.SelectPen(kTraceColor);
+            }
+            if (extra.trace) {
+                extra.trace(canvas, area.plotRect);
+            } else {
+                DrawTrace(canvas, area.plotRect, state);
+            }
         }
     }
     DrawMarker(canvas, area);
     if (refreshSettings) refreshSettings();
-    DrawHarmonicMarks(canvas, area.plotRect, state);
+    if (extra.marks) {
+        extra.marks(canvas, area.plotRect);
+    } else {
+        DrawHarmonicMarks(canvas, area.plotRect, state);
+    }
+    if (extra.overlay) extra.overlay(canvas, area.plotRect);
     area.traceReady = true;
 }

@@ -86,9 +86,21 @@ struct FrequencyLabels {
 };
 FrequencyLabels FormatFrequencyLabels(int sampleRate);
 
+// Additions painted with the plot, each optional and given the frame of this
+// paint. Without any of them the plot is the fixed-scale plot, unchanged.
+struct PlotLayers {
+    using Layer = std::function<void(CPlotCanvas&, const PlotRect&)>;
+    Layer scales;      // instead of grid and labels
+    Layer underTrace;  // before the trace, only when it is drawn
+    Layer trace;       // instead of the trace, with the trace pen selected
+    Layer marks;       // instead of the harmonic marks ("*"), after refreshSettings
+    Layer overlay;     // last
+};
+
 // One paint of the plot onto canvas for the given client rectangle. Sets
 // area.plotRect (left one further once the trace is drawn) and area.traceReady.
 // refreshSettings runs once, before the harmonic marks, to take the THD check
 // box into state.
 void PaintPlot(CPlotCanvas& canvas, const PlotRect& client, const MeasurementState& state,
-               PlotArea& area, const std::function<void()>& refreshSettings);
+               PlotArea& area, const std::function<void()>& refreshSettings,
+               const PlotLayers* layers = nullptr);

@@ -32,6 +32,7 @@
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
+#include "ui/plot_analyser.h"
 #include "ui/qt_canvas.h"
 #include "ui/readouts.h"
 #include "ui/up_down.h"
@@ -105,6 +106,7 @@ CSpectrumDlg::CSpectrumDlg(MeasurementState& state, PlotArea& area, Profile& pro
 
     CreateControls();
     ConnectHandlers();
+    analyser_ = new CPlotAnalyser(*this, state_, area_, profile_);
     resize(kClientWidth, kClientHeight);
     // The controls hold these values from the start, so that a paint (which
     // reads the controls back) finds them even before initialisation.
@@ -425,8 +427,9 @@ void CSpectrumDlg::OnPaint(QPainter& painter) {
     }
     painter.setFont(plotFont_);
     CQtPlotCanvas canvas(painter);
-    PaintPlot(canvas, PlotRect{0, 0, width(), height()}, state_, area_,
-              [this] { RefreshSettings(); });
+    PaintPlot(
+        canvas, PlotRect{0, 0, width(), height()}, state_, area_, [this] { RefreshSettings(); },
+        analyser_->Layers());
 }
 
 void CSpectrumDlg::RunGuardedCycle() {
@@ -437,6 +440,7 @@ void CSpectrumDlg::RunGuardedCycle() {
     if (state_.busy) return;
     state_.busy = 1;
     RunCycle();
+    analyser_->OnSpectrumUpdated();
     state_.busy = 0;
 }
 
@@ -511,8 +515,7 @@ void CSpectrumDlg::OnSampleRateChange() {
 }
 
 void CSpectrumDlg::OnMouseMove(QPoint point) {
-    const std::optional<CursorReading> reading =
-        ReadCursor(area_, state_.sampleRate, point.x(), point.y());
+    const std::optional<CursorReading> reading = analyser_->ReadCursor(point.x(), point.y());
     if (!reading) return;
     RefreshSettings();
     state_.cursorText = reading->cursorText;
@@ -605,6 +608,7 @@ void CSpectrumDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* csv = menu.addAction(QStringLiteral("Save spectrum as CSV…"));
     QAction* png = menu.addAction(QStringLiteral("Save plot as PNG…"));
     QAction* copy = menu.addAction(QStringLiteral("Copy measurements"));
+    analyser_->AddMenuEntries(menu);
     QAction* chosen = menu.exec(event->globalPos());
     QString error;
     if (chosen == about) {
@@ -628,7 +632,7 @@ QString CSpectrumDlg::AskSavePath(const QString& title, const QString& filter) {
 
 bool CSpectrumDlg::SaveSpectrumCsv(const QString& path, QString* error) {
     std::string why;
-    if (WriteSpectrumCsv(state_, path.toStdString(), &why)) return true;
+    if (WriteSpectrumCsv(state_, path.toStdString(), &why, analyser_->CsvColumns())) return true;
     if (error) *error = QString::fromStdString(why);
     return false;
 }

@@ -21,6 +21,7 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class CUpDownCtrl;
+class CPlotAnalyser;
 
 // Control ids of template 102, kept as the controls' object names ("IDC_1072").
 enum ControlId : int {
@@ -111,6 +112,8 @@ class CSpectrumDlg : public QDialog, public MeasurementUi {
     // The plot as drawn (frame, scales and everything painted around them).
     QImage GrabPlot();
     QFont PlotFont() const { return plotFont_; }
+    // Distortion window, holds, harmonic markers and zoom.
+    CPlotAnalyser& Analyser() { return *analyser_; }
 
     // The exports of the context menu. A failed save says why in *error and
     // leaves no file (and no half-written one) at path.
@@ -158,6 +161,7 @@ class CSpectrumDlg : public QDialog, public MeasurementUi {
     bool ending_ = false;
     bool correctingSize_ = false;
     std::vector<QWidget*> controls_;
+    CPlotAnalyser* analyser_ = nullptr;
 
     CUpDownCtrl* comPortSpin_ = nullptr;
     QLineEdit* portStatus_ = nullptr;

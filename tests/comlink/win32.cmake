@@ -6,7 +6,7 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
   target_link_libraries(comlink_win32_double PUBLIC comlink PRIVATE pelkor_options)
 
   include(GoogleTest)
-  add_executable(comlink_win32_test win32_port_test.cpp)
+  add_executable(comlink_win32_test win32_port_test.cpp win32_port_io_test.cpp)
   target_link_libraries(comlink_win32_test PRIVATE comlink_win32_double GTest::gtest_main
                                                    pelkor_options)
   gtest_discover_tests(comlink_win32_test DISCOVERY_TIMEOUT 60)

@@ -21,7 +21,16 @@ struct Pending {
 
 World theWorld;
 std::map<HANDLE, std::string> handles;
-std::vector<Pending> pending;
+std::vector<Pending> pending;  // in the order the operations started
+// Events by handle: signalled or not, and whether they reset by hand.
+struct Event {
+    bool signalled;
+    bool manualReset;
+};
+std::map<HANDLE, Event> events;
+// A file handle is signalled when any operation on it completes, and reset when
+// the next one starts: what an event-less wait sees.
+std::map<HANDLE, bool> handleSignalled;
 std::uintptr_t nextHandle = 0x1000;
 
 Device* Lookup(HANDLE h) {
@@ -69,6 +78,48 @@ DWORD PendingBytes(HANDLE h) {
     return n;
 }
 
+bool Held(const Device& d) {
+    return d.ctsHold || d.dsrHold || d.xoffHold;
+}
+
+// Whether the device could ever finish the operation as things stand.
+bool CanComplete(const Pending& p) {
+    Device* d = Lookup(p.handle);
+    if (d == nullptr) return true;
+    switch (p.kind) {
+        case Pending::kWrite:
+            return !Held(*d);
+        case Pending::kRead:
+            return true;  // the time-outs make a read return with what has arrived
+        case Pending::kEvent:
+            return ((d->events | d->eventsLater) & d->commMask) != 0;
+    }
+    return true;
+}
+
+// An operation starts on record ov: its event and the handle are reset.
+void Start(HANDLE h, OVERLAPPED* ov) {
+    handleSignalled[h] = false;
+    if (ov->hEvent != nullptr) {
+        auto it = events.find(ov->hEvent);
+        if (it == events.end()) {
+            Violation("an overlapped record carries something that is no event");
+        } else {
+            if (!it->second.manualReset)
+                Violation("an overlapped record carries an auto-reset event");
+            it->second.signalled = false;
+        }
+    }
+    ov->Internal = STATUS_PENDING;
+    ov->InternalHigh = 0;
+}
+
+void Signal(HANDLE h, OVERLAPPED* ov) {
+    handleSignalled[h] = true;
+    auto it = events.find(ov->hEvent);
+    if (ov->hEvent != nullptr && it != events.end()) it->second.signalled = true;
+}
+
 void Finish(Pending& p, DWORD status) {
     Device* d = Lookup(p.handle);
     DWORD n = 0;
@@ -87,9 +138,43 @@ void Finish(Pending& p, DWORD status) {
             d->events = 0;
             d->eventsLater = 0;
         }
+    } else if (p.kind == Pending::kEvent && d != nullptr) {
+        *p.events = 0;
     }
     p.overlapped->Internal = status;
     p.overlapped->InternalHigh = n;
+    Signal(p.handle, p.overlapped);
+}
+
+// Ends the operations on h that `which` selects with `status`.
+template <typename Which>
+void FinishAll(HANDLE h, DWORD status, Which which) {
+    for (auto it = pending.begin(); it != pending.end();) {
+        if (it->handle == h && which(*it)) {
+            Finish(*it, status);
+            it = pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// The device sends up to `budget` queued bytes: the backlog first, then whole
+// pending writes in order.
+void Send(HANDLE h, Device& d, DWORD budget) {
+    if (Held(d)) return;
+    const DWORD fromBacklog = std::min(budget, d.txBacklog);
+    d.txBacklog -= fromBacklog;
+    budget -= fromBacklog;
+    for (auto it = pending.begin(); it != pending.end();) {
+        if (it->handle == h && it->kind == Pending::kWrite && it->count <= budget) {
+            budget -= it->count;
+            Finish(*it, 0);
+            it = pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void ApplyLines(Device& d) {
@@ -109,6 +194,8 @@ void Reset() {
     theWorld = World{};
     handles.clear();
     pending.clear();
+    events.clear();
+    handleSignalled.clear();
 }
 
 Device& AddDevice(int comNumber) {
@@ -135,6 +222,8 @@ Device& AddDevice(int comNumber) {
     d.applied.EvtChar = 0x0d;
     d.applied.XonLim = 7;
     d.applied.XoffLim = 9;
+    d.inQueueSize = 4096;  // a driver's queue before SetupComm
+    d.outQueueSize = 4096;
     return d;
 }
 
@@ -152,13 +241,34 @@ int CallCount(const std::string& function) {
 
 void CompletePendingWrites() {
     for (auto it = pending.begin(); it != pending.end();) {
-        if (it->kind == Pending::kWrite) {
+        Device* d = Lookup(it->handle);
+        if (it->kind == Pending::kWrite && (d == nullptr || !Held(*d))) {
             Finish(*it, 0);
             it = pending.erase(it);
         } else {
             ++it;
         }
     }
+}
+
+int PendingReads() {
+    return static_cast<int>(std::count_if(
+        pending.begin(), pending.end(), [](const Pending& p) { return p.kind == Pending::kRead; }));
+}
+
+void LineError(Device& device, DWORD errors) {
+    device.errors |= errors;
+    if (device.applied.fAbortOnError == 0) return;
+    device.abortBlocked = true;
+    for (const auto& [h, name] : handles) {
+        if (&theWorld.devices[name] != &device) continue;
+        FinishAll(h, ERROR_OPERATION_ABORTED,
+                  [](const Pending& p) { return p.kind != Pending::kEvent; });
+    }
+}
+
+int OpenEvents() {
+    return static_cast<int>(events.size());
 }
 
 int PendingWrites() {
@@ -201,6 +311,16 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 }
 
 BOOL CloseHandle(HANDLE h) {
+    auto event = events.find(h);
+    if (event != events.end()) {
+        world().calls.push_back("CloseHandle(event)");
+        for (const Pending& p : pending) {
+            if (p.overlapped->hEvent == h)
+                Violation("event closed while its operation was pending");
+        }
+        events.erase(event);
+        return TRUE;
+    }
     Device* d = Enter("CloseHandle", h);
     if (d == nullptr) return FALSE;
     for (const Pending& p : pending) {
@@ -232,8 +352,12 @@ BOOL GetCommState(HANDLE h, DCB* dcb) {
 BOOL SetCommState(HANDLE h, DCB* dcb) {
     Device* d = Enter("SetCommState", h);
     if (d == nullptr) return FALSE;
+    // As the serial driver judges a device state: a rate, a known parity and stop
+    // bits, and flow-control limits that fit the receive queue.
     bool refused = std::find(d->refusedBauds.begin(), d->refusedBauds.end(), dcb->BaudRate) !=
                        d->refusedBauds.end() ||
+                   dcb->BaudRate == 0 || dcb->Parity > SPACEPARITY || dcb->StopBits > TWOSTOPBITS ||
+                   dcb->XonLim > d->inQueueSize || dcb->XoffLim > d->inQueueSize ||
                    dcb->ByteSize < 5 || dcb->ByteSize > 8 ||
                    // 1.5 stop bits go with 5 data bits only, 2 stop bits never with 5.
                    (dcb->ByteSize == 5 && dcb->StopBits == TWOSTOPBITS) ||
@@ -241,6 +365,9 @@ BOOL SetCommState(HANDLE h, DCB* dcb) {
     if (refused) {
         world().lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
+    }
+    if (dcb->BaudRate != d->applied.BaudRate) {
+        d->baudChanges.push_back({dcb->BaudRate, d->wire.size(), d->txBacklog + PendingBytes(h)});
     }
     d->applied = *dcb;
     ApplyLines(*d);
@@ -257,6 +384,14 @@ BOOL SetCommTimeouts(HANDLE h, COMMTIMEOUTS* timeouts) {
 BOOL SetCommMask(HANDLE h, DWORD mask) {
     Device* d = Enter("SetCommMask", h);
     if (d == nullptr) return FALSE;
+    // A new mask ends a pending wait for events, which then reports none.
+    FinishAll(h, 0, [d](const Pending& p) {
+        if (p.kind != Pending::kEvent) return false;
+        *p.events = 0;
+        d->events = 0;
+        d->eventsLater = 0;
+        return true;
+    });
     d->commMask = mask;
     return TRUE;
 }
@@ -281,6 +416,7 @@ BOOL WaitCommEvent(HANDLE h, LPDWORD events, LPOVERLAPPED overlapped) {
         return TRUE;
     }
     if (IsPending(overlapped)) Violation("WaitCommEvent reused a pending overlapped record");
+    Start(h, overlapped);
     pending.push_back({h, overlapped, Pending::kEvent, nullptr, nullptr, 0, events});
     world().lastError = ERROR_IO_PENDING;
     return FALSE;
@@ -289,8 +425,10 @@ BOOL WaitCommEvent(HANDLE h, LPDWORD events, LPOVERLAPPED overlapped) {
 BOOL ClearCommError(HANDLE h, LPDWORD errors, COMSTAT* stat) {
     Device* d = Enter("ClearCommError", h);
     if (d == nullptr) return FALSE;
+    if (d->sentPerPoll > 0) Send(h, *d, d->sentPerPoll);
     if (errors != nullptr) *errors = d->errors;
     d->errors = 0;
+    d->abortBlocked = false;
     if (stat != nullptr) {
         *stat = COMSTAT{};
         stat->fCtsHold = d->ctsHold;
@@ -309,7 +447,12 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED o
     if (d == nullptr) return FALSE;
     if (overlapped != nullptr && IsPending(overlapped))
         Violation("ReadFile reused a pending overlapped record");
+    if (d->abortBlocked) {
+        world().lastError = ERROR_OPERATION_ABORTED;
+        return FALSE;
+    }
     auto* out = static_cast<unsigned char*>(buffer);
+    if (overlapped != nullptr) Start(h, overlapped);
     if (d->readsPend && overlapped != nullptr) {
         pending.push_back({h, overlapped, Pending::kRead, nullptr, out, count, nullptr});
         world().lastError = ERROR_IO_PENDING;
@@ -324,6 +467,7 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED o
     if (overlapped != nullptr) {
         overlapped->Internal = 0;
         overlapped->InternalHigh = n;
+        Signal(h, overlapped);
     }
     return TRUE;
 }
@@ -334,8 +478,13 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAP
     if (d == nullptr) return FALSE;
     if (overlapped != nullptr && IsPending(overlapped))
         Violation("WriteFile reused a pending overlapped record");
+    if (d->abortBlocked) {
+        world().lastError = ERROR_OPERATION_ABORTED;
+        return FALSE;
+    }
     auto* bytes = static_cast<const unsigned char*>(buffer);
-    if (d->writesPend && overlapped != nullptr) {
+    if (overlapped != nullptr) Start(h, overlapped);
+    if ((d->writesPend || Held(*d)) && overlapped != nullptr) {
         pending.push_back({h, overlapped, Pending::kWrite, bytes, nullptr, count, nullptr});
         world().lastError = ERROR_IO_PENDING;
         return FALSE;
@@ -345,6 +494,7 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAP
     if (overlapped != nullptr) {
         overlapped->Internal = 0;
         overlapped->InternalHigh = count;
+        Signal(h, overlapped);
     }
     return TRUE;
 }
@@ -359,11 +509,36 @@ BOOL GetOverlappedResult(HANDLE h, LPOVERLAPPED overlapped, LPDWORD transferred,
             world().lastError = ERROR_IO_INCOMPLETE;
             return FALSE;
         }
-        Finish(*it, 0);  // waiting lets the device finish the transfer
-        pending.erase(it);
+        if (overlapped->hEvent != nullptr) {
+            // The wait is on the record's own event: only its operation ends it.
+            if (events.count(overlapped->hEvent) == 0)
+                Violation("GetOverlappedResult waited on something that is no event");
+            if (!CanComplete(*it)) {
+                Violation("GetOverlappedResult would wait forever: the operation cannot complete");
+                world().lastError = ERROR_IO_INCOMPLETE;
+                return FALSE;
+            }
+            Finish(*it, 0);
+            pending.erase(it);
+        } else if (!handleSignalled[h]) {
+            // Without an event the wait is on the device handle, which the first
+            // operation of the device to finish signals, whichever it is.
+            auto first = std::find_if(pending.begin(), pending.end(), [h](const Pending& p) {
+                return p.handle == h && CanComplete(p);
+            });
+            if (first == pending.end()) {
+                Violation("GetOverlappedResult would wait forever on the device handle");
+                world().lastError = ERROR_IO_INCOMPLETE;
+                return FALSE;
+            }
+            Finish(*first, 0);
+            pending.erase(first);
+        }
     }
+    // As the platform reads the record: a still pending operation reports success
+    // with what the record holds so far.
     *transferred = static_cast<DWORD>(overlapped->InternalHigh);
-    if (overlapped->Internal != 0) {
+    if (overlapped->Internal != 0 && overlapped->Internal != STATUS_PENDING) {
         world().lastError = static_cast<DWORD>(overlapped->Internal);
         return FALSE;
     }
@@ -376,14 +551,12 @@ BOOL PurgeComm(HANDLE h, DWORD flags) {
     if ((flags & PURGE_RXCLEAR) != 0) d->rx.clear();
     if ((flags & PURGE_TXCLEAR) != 0) d->txBacklog = 0;
     if ((flags & PURGE_TXABORT) != 0) {
-        for (auto it = pending.begin(); it != pending.end();) {
-            if (it->handle == h && it->kind == Pending::kWrite) {
-                Finish(*it, ERROR_OPERATION_ABORTED);
-                it = pending.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        FinishAll(h, ERROR_OPERATION_ABORTED,
+                  [](const Pending& p) { return p.kind == Pending::kWrite; });
+    }
+    if ((flags & PURGE_RXABORT) != 0) {
+        FinishAll(h, ERROR_OPERATION_ABORTED,
+                  [](const Pending& p) { return p.kind == Pending::kRead; });
     }
     return TRUE;
 }
@@ -436,6 +609,37 @@ BOOL TransmitCommChar(HANDLE h, char c) {
     if (d == nullptr) return FALSE;
     d->wire.push_back(static_cast<unsigned char>(c));
     return TRUE;
+}
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
+    world().calls.push_back("CreateEventA");
+    if (Injected("CreateEventA")) return nullptr;
+    HANDLE h = reinterpret_cast<HANDLE>(nextHandle++);
+    events[h] = Event{initialState != FALSE, manualReset != FALSE};
+    return h;
+}
+
+DWORD WaitForSingleObject(HANDLE h, DWORD ms) {
+    world().calls.push_back("WaitForSingleObject");
+    auto event = events.find(h);
+    if (event == events.end()) {
+        world().lastError = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    if (event->second.signalled) return WAIT_OBJECT_0;
+    auto it = std::find_if(pending.begin(), pending.end(),
+                           [h](const Pending& p) { return p.overlapped->hEvent == h; });
+    if (it != pending.end() && CanComplete(*it)) {
+        Finish(*it, 0);
+        pending.erase(it);
+        return WAIT_OBJECT_0;
+    }
+    if (ms == INFINITE) {
+        Violation("WaitForSingleObject would wait forever");
+        return WAIT_TIMEOUT;
+    }
+    ClockSleepMs(ms);
+    return WAIT_TIMEOUT;
 }
 
 DWORD GetLastError() {

@@ -2,8 +2,13 @@
 // port's own source builds and runs on Linux. Written from what the port
 // expects of the platform: the records carry the fields the port touches, and
 // the calls act on simulated COM devices (queues with sizes, line errors,
-// modem lines, pending overlapped I/O, injectable failures). The win32double
-// namespace below is the test's handle on those devices.
+// modem lines, pending overlapped I/O, injectable failures). It is as strict as
+// the platform where a port can go wrong: writes stay pending, a wait without an
+// event of its own ends with any completion on the device handle and leaves its
+// own operation running, held lines keep writes pending, fAbortOnError aborts
+// I/O after a line error, and SetCommState judges the state as the serial driver
+// does. A wait that could never end is recorded as a violation instead. The
+// win32double namespace below is the test's handle on those devices.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +49,15 @@ constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 constexpr DWORD ERROR_IO_PENDING = 997;
+
+// What the I/O manager leaves in OVERLAPPED::Internal while an operation runs;
+// like every success status it does not make GetOverlappedResult fail.
+constexpr ULONG_PTR STATUS_PENDING = 0x103;
+
+constexpr DWORD INFINITE = 0xffffffffu;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xffffffffu;
 
 constexpr DWORD PURGE_TXABORT = 0x0001;
 constexpr DWORD PURGE_RXABORT = 0x0002;
@@ -170,6 +184,9 @@ BOOL SetCommBreak(HANDLE h);
 BOOL ClearCommBreak(HANDLE h);
 BOOL GetCommModemStatus(HANDLE h, LPDWORD status);
 BOOL TransmitCommChar(HANDLE h, char c);
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                    LPCSTR name);
+DWORD WaitForSingleObject(HANDLE h, DWORD ms);
 DWORD GetLastError();
 void SetLastError(DWORD error);
 void Sleep(DWORD ms);
@@ -198,8 +215,26 @@ struct Device {
     DWORD events = 0;                 // events that occurred, reported by WaitCommEvent at once
     DWORD eventsLater = 0;            // events that occur while a wait is pending
     std::vector<DWORD> refusedBauds;  // SetCommState fails with ERROR_INVALID_PARAMETER
-    bool writesPend = false;          // WriteFile leaves its write pending
-    bool readsPend = false;           // ReadFile leaves its read pending
+    // WriteFile leaves its write pending, as serial and USB drivers do; the bytes
+    // reach the wire when a wait lets the device send, at CompletePendingWrites,
+    // or as sentPerPoll allows. A held line (ctsHold, dsrHold, xoffHold) keeps them
+    // pending through any of these.
+    bool writesPend = true;
+    bool readsPend = false;  // ReadFile leaves its read pending
+    // Each ClearCommError lets the device send this many queued bytes (the
+    // backlog first, then whole pending writes), as time passing would.
+    DWORD sentPerPoll = 0;
+    // After a line error with fAbortOnError applied, reads and writes fail with
+    // ERROR_OPERATION_ABORTED until ClearCommError.
+    bool abortBlocked = false;
+    // Every applied change of BaudRate: the bytes already on the wire then, and
+    // those still queued for sending (which a real UART would send at the new rate).
+    struct BaudChange {
+        DWORD baud;
+        std::size_t onWire;
+        DWORD stillQueued;
+    };
+    std::vector<BaudChange> baudChanges;
 };
 
 // Everything the double knows; Reset() starts afresh.
@@ -208,7 +243,9 @@ struct World {
     std::vector<std::string> calls;                      // API calls in order, by name
     std::map<std::string, std::vector<DWORD>> failures;  // next failures of a call, by name
     DWORD lastError = 0;
-    int violations = 0;  // an overlapped record reused or released while pending
+    // An overlapped record reused or released while pending, a wait that could
+    // never end, or a wait on something that is no event.
+    int violations = 0;
     std::string violationText;
     DWORD lastAccess = 0, lastShare = 0, lastDisposition = 0, lastFlags = 0;
 };
@@ -226,5 +263,12 @@ int CallCount(const std::string& function);
 // taken from the writer's buffer now, as a device reads them at transfer time.
 void CompletePendingWrites();
 int PendingWrites();
+int PendingReads();
+// A line error arrives (CE_ bits): recorded for ClearCommError; with
+// fAbortOnError applied it aborts every pending read and write of the device and
+// blocks I/O until the next ClearCommError, as the platform does.
+void LineError(Device& device, DWORD errors);
+// Events made by CreateEventA and not yet closed.
+int OpenEvents();
 
 }  // namespace win32double

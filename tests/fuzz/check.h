@@ -22,11 +22,11 @@ namespace fuzz {
 
 // A reason shown to the operator: not empty, of bounded length, and free of
 // control bytes that a terminal would act on (the untrusted text it quotes
-// included). Bytes from 0x80 up may be UTF-8 and pass.
+// included); a tab is harmless. Bytes from 0x80 up may be UTF-8 and pass.
 inline bool IsShowableReason(const std::string& text) {
     if (text.empty() || text.size() > 2048) return false;
     for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f) return false;
+        if ((c < 0x20 && c != '\t') || c == 0x7f) return false;
     }
     return true;
 }

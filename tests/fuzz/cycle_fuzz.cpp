@@ -16,8 +16,8 @@
 // start byte -> after the start byte -> after the stop byte); 5 the device
 // vanishes; 6 the queue count lies for kLieMs (the length byte minus 128);
 // 7 line chatter, one byte every `delay` ms (at least 1), 8 x `length` times,
-// or for ever with length 0 (a line that never goes quiet: every drain must
-// still end).
+// or for ever with length 0, one byte every 1 + delay % 20 ms (a line that
+// never goes quiet: every drain must still end).
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -46,6 +46,7 @@ constexpr std::uint64_t kSettleMs = 10000;
 constexpr std::uint64_t kLieMs = 300;
 constexpr unsigned char kChatterByte = 0x55;
 constexpr int kForever = 1 << 30;  // chatter bytes: more than any cycle may read
+constexpr std::uint64_t kEndlessPeriodMs = 20;
 
 // Pause only moves the phase's time on (past a chatter).
 enum class Action { Deliver, Vanish, LieCount, TruthCount, Chatter, Pause };
@@ -60,6 +61,7 @@ struct Event {
 struct Script {
     fakes::Controls controls;
     std::vector<Event> phases[3];  // before start, after start, after stop
+    bool endless = false;          // a chatter for ever
 };
 
 Script ParseScript(const std::uint8_t* data, std::size_t size) {
@@ -99,6 +101,11 @@ Script ParseScript(const std::uint8_t* data, std::size_t size) {
             // Its bytes come from the clock, one at each period, with no event each.
             e.action = Action::Chatter;
             e.value = length == 0 ? kForever : 8 * length;
+            if (length == 0) {
+                // Faster than a drain's read: the line that held drains for ever.
+                e.delayMs = 1 + delay % kEndlessPeriodMs;
+                s.endless = true;
+            }
             s.phases[phase].push_back(e);
             const std::uint64_t lasts =
                 length == 0 ? 0 : std::max<std::uint64_t>(delay, 1) * e.value;
@@ -286,6 +293,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // stop bytes, which come once the earlier phase's bytes have drained.
     std::uint64_t bound = 0;
     for (const auto& phase : script.phases) bound += PhaseLength(phase) + kSettleMs;
+    // Reception takes chatter as block bytes until the block is full.
+    if (script.endless) bound += 3 * kMaxSamples * kEndlessPeriodMs;
     clock.limitMs = bound;
     Schedule(script.phases[0], 0, *port, clock);
     int startStop = 0;

@@ -30,16 +30,24 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// The name of the first "[...]" line, blanks around it removed.
+// The name of the first line that is "[name]", blanks around both removed.
 std::string FirstSection(const std::string& text) {
-    const std::size_t open = text.find('[');
-    if (open == std::string::npos) return {};
-    const std::size_t close = text.find(']', open);
-    if (close == std::string::npos) return {};
-    std::string name = text.substr(open + 1, close - open - 1);
-    const std::size_t b = name.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    return name.substr(b, name.find_last_not_of(" \t") - b + 1);
+    const char* blanks = " \t\r";
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t eol = text.find('\n', at);
+        if (eol == std::string::npos) eol = text.size();
+        std::string line = text.substr(at, eol - at);
+        at = eol + 1;
+        const std::size_t b = line.find_first_not_of(blanks);
+        if (b == std::string::npos) continue;
+        line = line.substr(b, line.find_last_not_of(blanks) - b + 1);
+        if (line.size() < 3 || line.front() != '[' || line.back() != ']') continue;
+        std::string name = line.substr(1, line.size() - 2);
+        const std::size_t nb = name.find_first_not_of(" \t");
+        if (nb == std::string::npos) continue;
+        return name.substr(nb, name.find_last_not_of(" \t") - nb + 1);
+    }
+    return {};
 }
 
 struct Entry {
@@ -47,11 +55,16 @@ struct Entry {
     std::optional<std::string> value;
 };
 
-// Every key of the sections looked at, with its value.
+// A profile holds a handful of keys; looking at more per section only slows
+// the fuzzer (each look-up reads the whole file).
+constexpr std::size_t kKeysLookedAt = 32;
+
+// The keys of the sections looked at (the first kKeysLookedAt of each), with values.
 std::vector<Entry> Snapshot(const IniFile& f, const std::vector<std::string>& sections) {
     std::vector<Entry> entries;
     for (const std::string& s : sections) {
-        const std::vector<std::string> keys = f.Keys(s);
+        std::vector<std::string> keys = f.Keys(s);
+        if (keys.size() > kKeysLookedAt) keys.resize(kKeysLookedAt);
         std::vector<std::string> seen;
         for (const std::string& k : keys) {
             FUZZ_CHECK(std::find(seen.begin(), seen.end(), Lower(k)) == seen.end(),

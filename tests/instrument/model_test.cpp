@@ -55,13 +55,16 @@ struct HandshakeCase {
     int nineSpeed;  // speed at which '9' is read
     int pSpeed;     // speed at which 'P' is read
     bool replies;
+    bool anySpeed = false;
 };
 
 class HandshakeSpeedTest : public ModelTest, public ::testing::WithParamInterface<HandshakeCase> {};
 
 TEST_P(HandshakeSpeedTest, NineSwitchesAtAnySpeedAndLaterBytesMustBeFast) {
     const HandshakeCase c = GetParam();
-    Make(Options());
+    Options options;
+    options.anySpeed = c.anySpeed;
+    Make(options);
     EXPECT_EQ(model_->Receive('9', c.nineSpeed, 0.0), ByteUse::SpeedChange);
     EXPECT_EQ(model_->Receive('P', c.pSpeed, 0.001),
               c.replies ? ByteUse::Handshake : ByteUse::WrongSpeed);
@@ -73,7 +76,9 @@ INSTANTIATE_TEST_SUITE_P(Speeds, HandshakeSpeedTest,
                                            HandshakeCase{128000, 128000, true},
                                            HandshakeCase{38400, 126000, true},  // within 2 %
                                            HandshakeCase{38400, 38400, false},
-                                           HandshakeCase{38400, 115200, false}));
+                                           HandshakeCase{38400, 115200, false},
+                                           HandshakeCase{38400, 38400, true, true},
+                                           HandshakeCase{9600, 300, true, true}));
 
 TEST_F(ModelTest, OnlyTheSpeedChangeCountsBeforeIt) {
     Make(Options());
@@ -81,6 +86,10 @@ TEST_F(ModelTest, OnlyTheSpeedChangeCountsBeforeIt) {
     EXPECT_EQ(model_->Receive('8', 128000, 0.0), ByteUse::BeforeSpeedChange);
     EXPECT_EQ(TakeUntil(1.0), "");
     EXPECT_FALSE(model_->AtFastSpeed());
+    Options anySpeed;
+    anySpeed.anySpeed = true;  // still only after the speed change
+    Make(anySpeed);
+    EXPECT_EQ(model_->Receive('P', 38400, 0.0), ByteUse::BeforeSpeedChange);
 }
 
 TEST_F(ModelTest, ConfigurationBytesSelectChannelRateAndResolution) {

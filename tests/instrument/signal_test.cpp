@@ -170,7 +170,7 @@ TEST(CommandLineTest, OptionsFillTheInstrumentOptions) {
     ASSERT_TRUE(ParseCommandLine(
         {"--link", "/tmp/x", "--signal", "1:sine:440:2.0", "--signal=1:sine:880:0.2", "--dc",
          "1:0.5", "--noise", "1:0.01", "--fault", "short-block", "--fault-samples", "12", "--fast",
-         "--log", "/tmp/log", "--seed=9"},
+         "--any-speed", "--log", "/tmp/log", "--seed=9"},
         &cmd, &error))
         << error;
     EXPECT_EQ(cmd.linkPath, "/tmp/x");
@@ -183,6 +183,7 @@ TEST(CommandLineTest, OptionsFillTheInstrumentOptions) {
     EXPECT_EQ(cmd.options.fault, Fault::ShortBlock);
     EXPECT_EQ(cmd.options.faultSamples, 12);
     EXPECT_FALSE(cmd.options.paced);
+    EXPECT_TRUE(cmd.options.anySpeed);
     EXPECT_EQ(cmd.options.logPath, "/tmp/log");
     EXPECT_EQ(cmd.options.seed, 9u);
     EXPECT_FALSE(cmd.help);

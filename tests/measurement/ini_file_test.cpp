@@ -95,6 +95,7 @@ TEST(IniFile, UncleanTextIsNamedByLineAndNeverEdited) {
         {std::string("[A]\nx=1\n\0\0\0\n", 12), "line 3 holds a NUL byte"},
         {"[A]\nx=\x01\x02\n", "line 2 holds a control byte"},
         {"[A]\nx=1\r\rjunk\n", "line 2"},
+        {"[A]\nx=1\r", "line 2 holds a control byte"},
         {"[A]\njust words\n", "line 2 is neither a section, a key=value line, a comment nor blank"},
         {"[A\nx=1\n", "line 1 is not a section header"},
         {"[ ]\n", "line 1 is not a section header"},
