@@ -35,6 +35,7 @@
 #include "ui/plot_analyser.h"
 #include "ui/qt_canvas.h"
 #include "ui/readouts.h"
+#include "ui/spectrogram_dlg.h"
 #include "ui/up_down.h"
 
 namespace {
@@ -609,6 +610,7 @@ void CSpectrumDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* png = menu.addAction(QStringLiteral("Save plot as PNG…"));
     QAction* copy = menu.addAction(QStringLiteral("Copy measurements"));
     analyser_->AddMenuEntries(menu);
+    QAction* spectrogram = menu.addAction(QStringLiteral("Spectrogram…"));
     QAction* chosen = menu.exec(event->globalPos());
     QString error;
     if (chosen == about) {
@@ -621,6 +623,8 @@ void CSpectrumDlg::contextMenuEvent(QContextMenuEvent* event) {
         if (!path.isEmpty() && !SavePlotPng(path, &error)) MessageBox(error.toStdString());
     } else if (chosen == copy) {
         CopyMeasurements();
+    } else if (chosen == spectrogram) {
+        OpenSpectrogram(this, state_, *this, [this] { analyser_->OnSpectrumUpdated(); });
     }
 }
 
