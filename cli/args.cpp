@@ -60,13 +60,22 @@ struct Parser {
     }
 
     bool Port(const std::string& v) {
+        // A device path (a /dev/serial/by-id name or a node): its COM number, if the
+        // database has one, is looked up when the run starts.
+        if (!v.empty() && v.front() == '/') {
+            o->comPort = 0;
+            o->devicePath = v;
+            return true;
+        }
         const auto eq = v.find('=');
         const std::string name = v.substr(0, eq);
         long long n = 0;
         const bool prefixed =
             name.size() > 3 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0);
         if (!prefixed || !ParseInt(name.substr(3), &n) || n < kMinComPort || n > kMaxComPort) {
-            return Fail("--port " + Quoted(v) + ": expected COM1 to COM16, optionally COMn=PATH");
+            return Fail("--port " + Quoted(v) +
+                        ": expected COM1 to COM16, optionally COMn=PATH, or a device path such "
+                        "as /dev/serial/by-id/...");
         }
         o->comPort = static_cast<int>(n);
         if (eq != std::string::npos) {
@@ -97,6 +106,12 @@ struct Parser {
         if (name == "--help" || name == "-h") return flag(&o->help);
         if (name == "--version") return flag(&o->version);
         if (name == "--metrics") return flag(&o->metrics);
+        if (name == "--list-ports") return flag(&o->listPorts);
+        if (name == "--profile") {
+            if (!Value(name, inlineValue, &o->profilePath)) return false;
+            if (o->profilePath.empty()) return Fail("--profile: the file name is empty");
+            return true;
+        }
         if (name == "--demo") {
             bool unused = false;
             return flag(&unused) && Source(CliSource::kDemo, name);
@@ -191,6 +206,12 @@ struct Parser {
             if (v == "0" || v == "50" || v == "75") return (o->overlap = std::stoi(v), true);
             return Fail("--overlap " + Quoted(v) + ": allowed: 0, 50, 75");
         }
+        // A bare --json (last, or before another option) writes to standard output.
+        if (name == "--json" && inlineValue == nullptr &&
+            (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)) {
+            o->jsonPath = "-";
+            return true;
+        }
         if (name == "--json" || name == "--csv" || name == "--save-raw") {
             std::string* target = name == "--json"  ? &o->jsonPath
                                   : name == "--csv" ? &o->csvPath
@@ -205,8 +226,19 @@ struct Parser {
 
     bool Check() {
         if (o->help || o->version) return true;
+        if (o->listPorts) {
+            if (o->source != CliSource::kNone) {
+                return Fail("--list-ports lists the ports only; give no instrument with it");
+            }
+            if (!o->csvPath.empty() || !o->rawPath.empty()) {
+                return Fail("--list-ports takes only --json and --profile");
+            }
+            return true;
+        }
         if (o->source == CliSource::kNone) {
-            return Fail("no instrument: give --port COMn, --device PATH, --demo or --input FILE");
+            return Fail(
+                "no instrument: give --port COMn, --port PATH, --device PATH, --demo or --input "
+                "FILE (--list-ports shows the ports)");
         }
         if (o->source != CliSource::kDemo && (!o->signals.empty() || !o->fault.empty())) {
             return Fail(std::string(o->signals.empty() ? "--fault" : "--signal") +
@@ -270,15 +302,22 @@ bool ParseArguments(const std::vector<std::string>& args, CliOptions* options, s
 }
 
 std::string UsageText() {
-    return "Usage: pelkor-measure (--port COMn[=PATH] | --device PATH | --demo | --input FILE)\n"
-           "                      [settings] [outputs]\n"
+    return "Usage: pelkor-measure (--port COMn[=PATH] | --port PATH | --device PATH | --demo |\n"
+           "                       --input FILE) [settings] [outputs]\n"
+           "       pelkor-measure --list-ports [--json] [--profile FILE]\n"
            "\n"
            "Takes blocks from the instrument (or a saved file) and analyses them as the\n"
            "dialog does: fundamental, level, THD, and optionally distortion figures.\n"
            "\n"
            "Where:\n"
-           "  --port COMn          COM1..COM16 through the COM device map (COMn = /dev/ttyS<n-1>)\n"
+           "  --port COMn          COM1..COM16 as the dialog numbers them (its profile's "
+           "\"Ports\")\n"
            "  --port COMn=PATH     COMn, opened at PATH\n"
+           "  --port PATH          a device by its path (/dev/serial/by-id/... or /dev/ttyUSB0)\n"
+           "  --list-ports         list the COM numbers and serial devices, then exit\n"
+           "                       (as JSON with --json)\n"
+           "  --profile FILE       the profile that keeps the COM numbers (default: the\n"
+           "                       dialog's, $XDG_CONFIG_HOME/pelkor/pelkor.INI)\n"
            "  --device PATH        any serial device or pseudo-terminal\n"
            "  --demo               the stand-in instrument, in this process\n"
            "  --signal CH:KIND:..  demo signal: CH:sine:FREQ:AMP[:PHASE], CH:dc:VOLTS,\n"
@@ -308,8 +347,9 @@ std::string UsageText() {
            "Outputs (FILE '-' is standard output):\n"
            "  (default)            the three result texts, one line per cycle\n"
            "  --metrics            also THD (harmonics 2..10), THD+N, SINAD, SNR, ENOB, SFDR\n"
-           "  --json FILE          settings, timestamps, peaks, THD and figures of every cycle;\n"
-           "                       with --stream one line (JSON record) per block\n"
+           "  --json [FILE]        settings, timestamps, peaks, THD and figures of every cycle\n"
+           "                       (no FILE: standard output); with --stream one line\n"
+           "                       (JSON record) per block\n"
            "  --csv FILE           entry,frequency_hz,level_db of the last spectrum\n"
            "  --save-raw FILE      the received blocks, byte for byte, with their settings;\n"
            "                       with --stream the whole stream behind one header\n"

@@ -9,7 +9,7 @@ enum class CliSource { kNone, kPort, kDevice, kDemo, kInput };
 
 struct CliOptions {
     CliSource source = CliSource::kNone;
-    int comPort = 0;                   // --port COMn
+    int comPort = 0;                   // --port COMn; 0 for --port PATH
     std::string devicePath;            // --device PATH, or the PATH of --port COMn=PATH
     std::string inputPath;             // --input FILE
     std::vector<std::string> signals;  // --signal CH:KIND:... (demo only), in order given
@@ -35,6 +35,8 @@ struct CliOptions {
     std::string csvPath;
     std::string rawPath;  // --save-raw
     bool metrics = false;
+    bool listPorts = false;   // --list-ports: the ports, then exit
+    std::string profilePath;  // --profile: where the COM database is kept
     bool help = false;
     bool version = false;
 };

@@ -15,12 +15,14 @@
 #include "cli/args.h"
 #include "cli/console_ui.h"
 #include "cli/json.h"
+#include "cli/list_ports.h"
 #include "cli/raw_block.h"
 #include "cli/replay.h"
 #include "cli/stream_run.h"
 #include "comlink/device_map.h"
 #include "comlink/port.h"
 #include "instrument/instrument.h"
+#include "measurement/drain.h"
 #include "measurement/export.h"
 #include "measurement/measurement.h"
 
@@ -35,6 +37,9 @@ constexpr const char* kLostText = "Instrument connection lost.";
 // Any number will do for --device and --demo: the map sends it to their path.
 constexpr int kDeviceComPort = 1;
 constexpr int kConnectAttempts = 3;
+// Before a retry the line must be quiet this long, so that a reply that missed
+// its window on the last attempt cannot land in the next attempt's.
+constexpr int kStaleReplyQuietMs = 500;
 
 struct Settings {
     int rate = 0;
@@ -283,7 +288,7 @@ class CRun {
                 *error = "--fault '" + o.fault +
                          "': allowed: none, silent-after-start, short-block, extra-bytes, "
                          "garbage, no-reply, late-reply, double-reply, wrong-reply, "
-                         "hang-up-mid-block, stall";
+                         "hang-up-mid-block, stall, chatter, never-stops";
                 return false;
             }
         }
@@ -314,6 +319,9 @@ class CRun {
             sourceKind = "device";
             sourceName = device;
         } else {
+            // COMn as the dialog numbers it; a device path by its number, if it has one.
+            comPort = SetUpCliPorts(CliProfilePath(o.profilePath), comPort, device, err);
+            if (comPort == 0) comPort = kDeviceComPort;
             sourceKind = "port";
             sourceName = "COM" + std::to_string(comPort);
         }
@@ -327,6 +335,17 @@ class CRun {
         return code;
     }
 
+    // Discards what the failed attempt left, until the line is quiet (bounded).
+    // False when it keeps sending, with the reason in portProblemText.
+    bool DrainBeforeRetry() {
+        MeasurementState& s = *state;
+        DrainSettings settings;
+        settings.readTimeoutMs = kStaleReplyQuietMs;
+        if (DrainLink(s, settings).end != DrainEnd::KeepsSending) return true;
+        s.portProblemText = kKeepsSendingText;
+        return false;
+    }
+
     int Measure(int comPort, const std::string& path) {
         MeasurementState& s = *state;
         s.profile = nullptr;  // a headless run changes no operator settings
@@ -337,14 +356,21 @@ class CRun {
         // instrument can miss that, so a port that opened gets two more tries. A
         // wrong, double or late reply fails every time.
         for (int attempt = 0; attempt < kConnectAttempts && s.connected != 1; ++attempt) {
+            if (attempt > 0 && !DrainBeforeRetry()) break;
             ConnectInstrument(s, ui, comPort);
             if (s.port == nullptr || s.port->GetError() != 0 || s.port->osError != 0) break;
+            if (!s.portProblemText.empty()) break;  // a line that keeps sending stays so
         }
         if (s.connected != 1) {
-            std::string reason = s.port != nullptr ? s.port->osErrorText : std::string();
+            // Something is sending: not a missing instrument, and no retry helps.
+            const bool sending = !s.portProblemText.empty();
+            std::string reason = sending             ? s.portProblemText
+                                 : s.port != nullptr ? s.port->osErrorText
+                                                     : std::string();
             if (reason.empty()) reason = "the instrument did not answer the handshake";
             ReleaseConnection(s);
-            return Fail(kExitNoInstrument, s.portStatusText + " (" + path + "): " + reason);
+            return Fail(sending ? kExitAcquisition : kExitNoInstrument,
+                        s.portStatusText + " (" + path + "): " + reason);
         }
         // As the dialog does when averaging is switched on: start from nothing.
         ComputeSpectrum(s.samples, s.spectrum, s.sampleCount, 1, true);
@@ -375,15 +401,17 @@ class CRun {
                     blocks.push_back(std::move(b));
                 }
             }
-            bool lost = false, timeout = false;
+            bool lost = false, timeout = false, sending = false;
             for (const std::string& m : ui.messages) {
                 lost = lost || m == kLostText;
                 timeout = timeout || m == kTimeoutText;
+                sending = sending || m == kKeepsSendingText;
             }
-            if (lost || timeout || ui.repaints == repaints) {
+            if (lost || timeout || sending || ui.repaints == repaints) {
                 std::string reason = s.port != nullptr ? s.port->osErrorText : std::string();
                 failure = lost      ? "lost device " + path
                           : timeout ? "acquisition timeout on " + path
+                          : sending ? "the instrument keeps sending on " + path + "; check the line"
                                     : "the measurement did not complete on " + path;
                 if (!reason.empty()) failure += ": " + reason;
                 err << "pelkor-measure: " << failure << " (cycle " << k + 1 << " of " << o.cycles
@@ -504,6 +532,8 @@ int RunMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
         out << "pelkor-measure " << PELKOR_VERSION << "\n";
         return kExitMeasured;
     }
+    if (options.listPorts)
+        return ListPorts(CliProfilePath(options.profilePath), options.jsonPath, out, err);
     if (options.streamSeconds > 0 ||
         (options.source == CliSource::kInput && IsRecordedStream(options.inputPath))) {
         return RunStream(options, out, err, progressBar);

@@ -41,8 +41,9 @@ int RealTcflush(int fd, int queue) {
     return ::tcflush(fd, queue);
 }
 
-const PosixOs kReal = {RealOpen,  RealClose, RealRead,  RealWrite,   RealPoll,     RealIoctl,
-                       RealFlock, RealStat,  RealFstat, RealTcflush, PosixGetLine, PosixSetLine};
+const PosixOs kReal = {RealOpen,     RealClose,    RealRead, RealWrite,  RealPoll,
+                       RealIoctl,    RealFlock,    RealStat, RealFstat,  RealTcflush,
+                       PosixGetLine, PosixSetLine, "/proc",  "/var/lock"};
 
 }  // namespace
 

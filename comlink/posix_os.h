@@ -45,6 +45,10 @@ struct PosixOs {
     int (*tcflush)(int fd, int queue);
     int (*getLine)(int fd, PosixLine* line);
     int (*setLine)(int fd, const PosixLine& line);
+    // Where to look for earlier holders of a device (/proc) and its UUCP lock file
+    // (/var/lock); null skips that check.
+    const char* procRoot;
+    const char* lockDir;
 };
 
 // The table of the real calls.

@@ -38,6 +38,10 @@ constexpr std::uint32_t kDefaultQueueSize = 4096;
 
 constexpr std::size_t kMaxDiscardPerCall = 65536;
 
+// Beyond the wire time of the queued bytes, what a speed change waits for them: the
+// last character in the chip's own buffer and the scheduler's tick.
+constexpr std::uint32_t kDrainSlackMs = 2;
+
 // Calls the OS again after EINTR; a bounded number of times, so a signal storm
 // cannot hang the caller.
 template <class Call>
@@ -164,8 +168,27 @@ int CPosixPort::Open() {
     struct stat info {};
     isPty = os->fstat(opened, &info) == 0 && S_ISCHR(info.st_mode) &&
             major(info.st_rdev) >= kPtySlaveMajorFirst && major(info.st_rdev) <= kPtySlaveMajorLast;
+    if (!isPty && os->procRoot != nullptr) {
+        // flock and TIOCEXCL stop only those who come later: a modem manager probing
+        // a new adapter, or a terminal program, may hold it already.
+        const std::string node = ResolvedDevicePath(devicePath);
+        DeviceHolder holder;
+        if (os->lockDir != nullptr &&
+            !lock.Acquire(os->lockDir, os->procRoot, devicePath, ::getpid(), &holder)) {
+            os->close(opened);
+            return fail(EBUSY, DescribeHolder(node, holder, true));
+        }
+        const std::vector<DeviceHolder> holders =
+            FindDeviceHolders(os->procRoot, devicePath, ::getpid());
+        if (!holders.empty()) {
+            lock.Release();
+            os->close(opened);
+            return fail(EBUSY, DescribeHolder(node, holders.front(), false));
+        }
+    }
     fd = opened;
     hungUp = false;
+    appliedBaud = 0;
     modemLinesMissing = false;
     countersMissing = false;
     return 0;
@@ -190,6 +213,7 @@ int CPosixPort::Close() {
     const int r = os->close(fd);
     const int err = errno;
     fd = -1;
+    lock.Release();
     if (r != 0 && err != EINTR) {
         RecordOsError(err, "close");
         errorCode = CL_ERR_CLOSE;
@@ -235,6 +259,7 @@ int CPosixPort::ApplySettings() {
         want.dataBits = 8;
         want.parity = 0;
     }
+    if (appliedBaud != 0 && want.baud != appliedBaud) WaitOutputSent();
     if (Retry([&] { return os->setLine(fd, want); }) != 0) {
         const int err = errno;
         if (IsGoneError(err)) {
@@ -265,7 +290,26 @@ int CPosixPort::ApplySettings() {
     if (got.dataBits != want.dataBits) return refused("the data bits", CL_ERR_DATABITS);
     if (got.parity != want.parity) return refused("the parity", CL_ERR_PARITY);
     if (got.twoStopBits != want.twoStopBits) return refused("the stop bits", CL_ERR_STOPBITS);
+    appliedBaud = want.baud;
+    appliedBitsPerChar = 1 + got.dataBits + (got.parity != 0 ? 1 : 0) + (got.twoStopBits ? 2 : 1);
     return 0;
+}
+
+void CPosixPort::WaitOutputSent() {
+    // A speed change that overtakes bytes still queued sends them at the new speed:
+    // a USB adapter can take the request before the byte. Wait for the queue, but no
+    // longer than its bytes need on the wire plus a little, so a queue that never
+    // empties (output held by flow control) cannot hang the caller.
+    const int queued = OutputQueued();
+    if (queued <= 0 || appliedBaud == 0) return;
+    const std::uint64_t bits = static_cast<std::uint64_t>(queued) * appliedBitsPerChar;
+    const std::uint32_t limitMs =
+        static_cast<std::uint32_t>((bits * 1000 + appliedBaud - 1) / appliedBaud) + kDrainSlackMs;
+    const std::uint32_t start = ClockTickMs();
+    while (TicksSince(start) < limitMs) {
+        ClockSleepMs(1);
+        if (OutputQueued() == 0) return;
+    }
 }
 
 void CPosixPort::GatherLineCounters() {

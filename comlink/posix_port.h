@@ -10,6 +10,7 @@
 
 #include "comlink/port.h"
 #include "comlink/posix_os.h"
+#include "comlink/serial_access.h"
 
 // Modem status bits of ModemLine, as the Windows port's (MS_CTS_ON etc.).
 constexpr int MODEM_CTS = 0x10;
@@ -30,7 +31,9 @@ class CPosixPort : public CComPort {
     // Queue sizes count with their low 16 bits, as on Windows. The outcome is
     // GetError(): 0 = open and ready; -838 when another live port object holds the
     // index; -801 when the device is missing, not a serial port, refused or busy
-    // (osError and osErrorText say which). `os` replaces the OS calls (not owned).
+    // (osError and osErrorText say which), also when another program already holds
+    // a serial device (not a pseudo-terminal, whose far end always holds it) open or
+    // by its UUCP lock file. `os` replaces the OS calls (not owned).
     CPosixPort(int portIndex, int rxSize, int txSize, int noOpen, const PosixOs* os = nullptr);
     ~CPosixPort() override;
 
@@ -111,6 +114,9 @@ class CPosixPort : public CComPort {
     void MarkHungUp(int err);
     void SetModemLine(int tiocmBit, bool on);
     int OutputQueued();
+    // Before a speed change: until the output queue is empty, bounded by the queued
+    // bytes' wire time at the current speed plus 2 ms.
+    void WaitOutputSent();
 
     const PosixOs* os;
     int fd = -1;
@@ -118,6 +124,9 @@ class CPosixPort : public CComPort {
     bool hungUp = false;
     bool modemLinesMissing = false;
     bool countersMissing = false;
+    unsigned appliedBaud = 0;  // the speed on the device; 0 before the first setting
+    unsigned appliedBitsPerChar = 10;
+    CDeviceLock lock;
     int lastCounters[5] = {};  // frame, overrun, parity, break, buffer overrun
     Settings settings;
     std::vector<unsigned char> rxQueue;  // ring of rxQueue.size() bytes

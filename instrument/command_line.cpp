@@ -23,9 +23,11 @@ const char* const kUsage =
     "                          150 Hz at 3 V with a few harmonics and a little noise)\n"
     "  --fault NAME            none, silent-after-start, short-block, extra-bytes, garbage,\n"
     "                          no-reply, late-reply, double-reply, wrong-reply,\n"
-    "                          hang-up-mid-block, stall\n"
+    "                          hang-up-mid-block, stall, chatter (a noise byte every\n"
+    "                          10 ms), never-stops (the stop byte is ignored)\n"
     "  --fault-samples K       samples before short-block, hang-up-mid-block and stall act,\n"
     "                          extra samples after the stop byte for extra-bytes (default 64)\n"
+    "  --reply-delay MS        answer 'P' with 'Q' MS milliseconds late (default 0)\n"
     "  --fast                  stream samples as fast as the line allows, not at the rate\n"
     "  --any-speed             take bytes at any line speed after '9' (for Wine, which\n"
     "                          cannot set 128000 baud on a pseudo-terminal)\n"
@@ -126,15 +128,21 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
                 *error = "unknown fault \"" + value + "\" (see --help for the names)";
                 return false;
             }
-        } else if (name == "--fault-samples" || name == "--seed") {
+        } else if (name == "--fault-samples" || name == "--seed" || name == "--reply-delay") {
             if (!takeValue()) return false;
             long v = 0;
-            if (!ParseCount(value, name == "--seed" ? 4294967295L : 100000000L, &v)) {
+            const long max = name == "--seed"          ? 4294967295L
+                             : name == "--reply-delay" ? 60000L
+                                                       : 100000000L;
+            if (!ParseCount(value, max, &v)) {
                 *error = "option " + name + " \"" + value + "\" is not a whole number in range";
+                if (name == "--reply-delay") *error += " (0 to 60000 ms)";
                 return false;
             }
             if (name == "--seed") {
                 out->options.seed = static_cast<unsigned>(v);
+            } else if (name == "--reply-delay") {
+                out->options.replyDelayMs = static_cast<int>(v);
             } else {
                 out->options.faultSamples = static_cast<int>(v);
             }

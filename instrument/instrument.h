@@ -23,6 +23,12 @@ constexpr double kSpeedTolerance = 0.02;
 // looks for it, with room for a loaded machine.
 constexpr double kLateReplyDelay = 0.5;
 constexpr int kGarbageBurst = 3;  // bytes of line noise per burst
+// Received bytes the pseudo-terminal host keeps for a look afterwards (some
+// 900 cycles' worth); the --log file has every byte.
+constexpr std::size_t kReceivedKept = 1 << 16;
+// A chattering line brings a noise byte this often: more often than any drain's
+// read waits, so only a bound ends a drain.
+constexpr double kChatterInterval = 0.01;
 
 struct Tone {
     double frequency;    // Hz
@@ -63,6 +69,8 @@ enum class Fault {
     WrongReply,        // 'P' gets 'R'
     HangUpMidBlock,    // the device vanishes after faultSamples samples
     Stall,             // after faultSamples samples it hangs: silent, deaf to all but '9'
+    Chatter,           // a noise byte every kChatterInterval, for ever, whatever is sent
+    NeverStops,        // the stop byte is ignored: the stream goes on until '9'
 };
 
 struct Options {
@@ -71,6 +79,8 @@ struct Options {
     // ShortBlock / HangUpMidBlock / Stall act after this many samples; ExtraBytes
     // sends this many more after the stop byte.
     int faultSamples = 64;
+    // The normal reply 'Q' leaves this long after 'P' (a slow instrument).
+    int replyDelayMs = 0;
     bool paced = true;    // false: as fast as the line allows (12800 bytes/s), for fast tests
     // Takes every byte after '9' whatever its line speed, for hosts that cannot
     // set 128000 baud (Wine on a pseudo-terminal stays at 38400).
@@ -86,7 +96,8 @@ ChannelSignal DefaultDemoSignal();
 
 // Fault names as the command line spells them: "none", "silent-after-start",
 // "short-block", "extra-bytes", "garbage", "no-reply", "late-reply",
-// "double-reply", "wrong-reply", "hang-up-mid-block", "stall". Case, '-' and
+// "double-reply", "wrong-reply", "hang-up-mid-block", "stall", "chatter",
+// "never-stops". Case, '-' and
 // '_' are not significant. Unknown names give Fault::None and *ok false.
 Fault ParseFault(const std::string& name, bool* ok);
 const char* FaultName(Fault fault);
@@ -120,6 +131,7 @@ enum class ByteUse {
     BeforeSpeedChange,  // ignored: only '9' means anything at the power-up speed
     WrongSpeed,         // ignored: not at 128000 baud, a UART would see garbage
     Stalled,            // ignored: the instrument hangs (Fault::Stall)
+    StopIgnored,        // '8' while an acquisition is open, ignored (Fault::NeverStops)
 };
 const char* ByteUseName(ByteUse use);
 
@@ -186,6 +198,7 @@ class Model {
     enum class LimitAction { Stop, Stall, HangUp };
 
     void Queue(unsigned char byte, double time);
+    void QueueChatter(double now);
     void QueueGarbage(double now);
     void StartStream(double now);
     double StreamByteTime() const;
@@ -196,6 +209,7 @@ class Model {
     Fault fault_;
     Fault pendingFault_;
     int faultSamples_;
+    double replyDelay_;
     bool paced_;
     bool anySpeed_;
     std::mt19937 rng_;
@@ -211,6 +225,7 @@ class Model {
     Stream stream_;
     LimitAction limitAction_ = LimitAction::Stop;
     std::deque<Emission> queue_;  // replies and noise, ordered by time
+    double chatterNext_;          // time of the next chatter byte, +infinity when quiet
     double lastSent_ = -1e300;
     long long sentBefore_ = 0;  // samples of the acquisitions before this one
 };
@@ -233,8 +248,11 @@ class PtyHost {
     // Points the symlink linkPath at the slave, replacing an older symlink
     // atomically; refuses to replace anything that is not a symlink.
     bool Link(const std::string& linkPath, std::string* error);
-    std::vector<unsigned char> ReceivedBytes() const;  // every byte read, in order
-    std::vector<int> ReceivedSpeeds() const;           // the line speed of each of them
+    // The bytes read since the start or the last ClearReceived, in order: the
+    // latest kReceivedKept of them, so a long run holds no more.
+    std::vector<unsigned char> ReceivedBytes() const;
+    std::vector<int> ReceivedSpeeds() const;   // the line speed of each of them
+    unsigned long long ReceivedTotal() const;  // every byte read since the start
     void ClearReceived();
     void SetFault(Fault fault);  // takes effect from the next command
     void HangUp();               // closes the master side now (device gone)

@@ -46,6 +46,8 @@ const char* ByteUseName(ByteUse use) {
             return "ignored: wrong line speed";
         case ByteUse::Stalled:
             return "ignored: stalled";
+        case ByteUse::StopIgnored:
+            return "ignored: never stops";
     }
     return "unknown";
 }
@@ -54,14 +56,23 @@ Model::Model(const Options& options)
     : fault_(options.fault),
       pendingFault_(options.fault),
       faultSamples_(std::max(0, options.faultSamples)),
+      replyDelay_(std::max(0, options.replyDelayMs) / 1000.0),
       paced_(options.paced),
       anySpeed_(options.anySpeed),
-      rng_(options.seed) {
+      rng_(options.seed),
+      chatterNext_(kInfinity) {
     std::copy(std::begin(options.channels), std::end(options.channels), channels_);
 }
 
 ByteUse Model::Receive(unsigned char byte, int speed, double now) {
     fault_ = pendingFault_;
+    // The noise is the line's, not the instrument's: neither a reset nor a
+    // stall stops it.
+    if (fault_ != Fault::Chatter) {
+        chatterNext_ = kInfinity;
+    } else if (chatterNext_ == kInfinity) {
+        chatterNext_ = now + kChatterInterval;
+    }
     if (byte == kSpeedChangeByte) {
         // Also a reset, so a program that reconnects finds the instrument idle.
         fastSpeed_ = true;
@@ -91,7 +102,7 @@ ByteUse Model::Receive(unsigned char byte, int speed, double now) {
                 Queue('R', now);
                 break;
             default:
-                Queue(kHandshakeReply, now);
+                Queue(kHandshakeReply, now + replyDelay_);
                 break;
         }
         return ByteUse::Handshake;
@@ -119,6 +130,7 @@ ByteUse Model::Receive(unsigned char byte, int speed, double now) {
             StartStream(now);
             return ByteUse::Start;
         }
+        if (fault_ == Fault::NeverStops) return ByteUse::StopIgnored;
         // The second '8' closes the acquisition even when the stream already
         // ended by itself, so it never starts a stream nobody asked for.
         acquisitionOpen_ = false;
@@ -145,6 +157,14 @@ void Model::Queue(unsigned char byte, double time) {
     auto at = std::upper_bound(queue_.begin(), queue_.end(), time,
                                [](double t, const Emission& e) { return t < e.time; });
     queue_.insert(at, Emission{byte, time});
+}
+
+// Every chatter byte due by now joins the queue at its own time.
+void Model::QueueChatter(double now) {
+    while (chatterNext_ <= now) {
+        Queue(static_cast<unsigned char>(rng_()), chatterNext_);
+        chatterNext_ += kChatterInterval;
+    }
 }
 
 void Model::QueueGarbage(double now) {
@@ -223,6 +243,7 @@ unsigned char Model::NextStreamByte() {
 }
 
 std::size_t Model::Take(double now, std::size_t limit, std::vector<Emission>* out) {
+    QueueChatter(now);
     std::size_t taken = 0;
     while (taken < limit) {
         const double tq = queue_.empty() ? kInfinity : queue_.front().time;
@@ -250,7 +271,7 @@ std::size_t Model::Take(double now, std::size_t limit, std::vector<Emission>* ou
 }
 
 double Model::NextDue() const {
-    double t = queue_.empty() ? kInfinity : queue_.front().time;
+    double t = std::min(chatterNext_, queue_.empty() ? kInfinity : queue_.front().time);
     if (stream_.flowing) t = std::min(t, paced_ ? StreamByteTime() : stream_.t0);
     if (t != kInfinity) t = std::max(t, lastSent_ + kByteTime);
     return t;

@@ -51,8 +51,9 @@ struct PtyHost::Impl {
     mutable std::mutex mutex;  // model, received bytes, hungUp, links
     std::condition_variable hungUpChanged;
     Model model;
-    std::vector<unsigned char> received;
+    std::vector<unsigned char> received;  // the latest, kReceivedKept to twice that
     std::vector<int> speeds;
+    unsigned long long receivedTotal = 0;
     bool hungUp = false;
     bool running = false;
     std::vector<std::string> links;
@@ -141,7 +142,15 @@ bool PtyHost::Impl::ReadCommands() {
             if (use == ByteUse::SpeedChange) DropUnsentOutput();
             received.push_back(buf[i]);
             speeds.push_back(speed);
+            ++receivedTotal;
             LogByte(now, "in ", speed, buf[i], ByteUseName(use));
+        }
+        // A long run (the demo, a soak) must not grow without end: keep the
+        // latest, dropping the oldest in steps so each byte is moved rarely.
+        if (received.size() >= 2 * kReceivedKept) {
+            const auto cut = static_cast<std::ptrdiff_t>(received.size() - kReceivedKept);
+            received.erase(received.begin(), received.begin() + cut);
+            speeds.erase(speeds.begin(), speeds.begin() + cut);
         }
         if (static_cast<std::size_t>(n) < sizeof buf) return true;
     }
@@ -429,12 +438,21 @@ bool PtyHost::Link(const std::string& linkPath, std::string* error) {
 
 std::vector<unsigned char> PtyHost::ReceivedBytes() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->received;
+    const std::vector<unsigned char>& r = impl_->received;
+    const std::size_t skip = r.size() > kReceivedKept ? r.size() - kReceivedKept : 0;
+    return std::vector<unsigned char>(r.begin() + static_cast<std::ptrdiff_t>(skip), r.end());
 }
 
 std::vector<int> PtyHost::ReceivedSpeeds() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->speeds;
+    const std::vector<int>& r = impl_->speeds;
+    const std::size_t skip = r.size() > kReceivedKept ? r.size() - kReceivedKept : 0;
+    return std::vector<int>(r.begin() + static_cast<std::ptrdiff_t>(skip), r.end());
+}
+
+unsigned long long PtyHost::ReceivedTotal() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->receivedTotal;
 }
 
 void PtyHost::ClearReceived() {

@@ -31,6 +31,9 @@ std::vector<unsigned char> PtyHost::ReceivedBytes() const {
 std::vector<int> PtyHost::ReceivedSpeeds() const {
     return {};
 }
+unsigned long long PtyHost::ReceivedTotal() const {
+    return 0;
+}
 void PtyHost::ClearReceived() {}
 void PtyHost::SetFault(Fault) {}
 void PtyHost::HangUp() {}

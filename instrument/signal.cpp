@@ -43,6 +43,8 @@ constexpr FaultEntry kFaults[] = {
     {Fault::WrongReply, "wrong-reply"},
     {Fault::HangUpMidBlock, "hang-up-mid-block"},
     {Fault::Stall, "stall"},
+    {Fault::Chatter, "chatter"},
+    {Fault::NeverStops, "never-stops"},
 };
 
 std::string Canonical(const std::string& name) {

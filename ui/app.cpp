@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "ui/ini_profile.h"
 #include "ui/options.h"
 #include "ui/plot.h"
+#include "ui/serial_ports.h"
 #include "ui/spectrum_dlg.h"
 
 CSpectrumApp theApp;
@@ -64,21 +66,7 @@ int CSpectrumApp::Run(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", program.c_str(), qPrintable(profile.LastError()));
     }
 
-    // Device map: the profile's "Ports" section, then the command line over it.
-    if (!LoadComDevices(
-            [&](const std::string& key) { return profile.ReadString(kPortsSection, key, ""); },
-            &error)) {
-        std::fprintf(stderr, "%s: %s: %s\n", program.c_str(), qPrintable(profilePath),
-                     error.c_str());
-    }
-    for (const auto& [port, path] : options.ports) {
-        if (!SetComDevice(port, path, &error)) {
-            std::fprintf(stderr, "%s: --port COM%d=%s: %s\n", program.c_str(), port, path.c_str(),
-                         error.c_str());
-            return 2;
-        }
-    }
-
+    std::map<int, std::string> overrides = options.ports;
     std::unique_ptr<instrument::PtyHost> demo;
     if (options.demo) {
         const int port = profile.ReadInt(kProfileSection, kKeyComPort, kDefaultComPort);
@@ -88,12 +76,20 @@ int CSpectrumApp::Run(int argc, char** argv) {
             return 2;
         }
         demo = std::make_unique<instrument::PtyHost>(instrument::Options());
-        if (!demo->Start(&error) || !SetComDevice(port, demo->SlavePath(), &error)) {
+        if (!demo->Start(&error)) {
             std::fprintf(stderr, "%s: --demo: %s\n", program.c_str(), error.c_str());
             return 1;
         }
+        overrides[port] = demo->SlavePath();
         std::fprintf(stderr, "%s: demo instrument on %s as COM%d\n", program.c_str(),
                      demo->SlavePath().c_str(), port);
+    }
+    // The COM database in the profile's "Ports" (new adapters numbered from COM3 up),
+    // the command line over it.
+    const std::string portProblems = SerialPorts().SetUp(&profile, overrides);
+    if (!portProblems.empty()) {
+        std::fprintf(stderr, "%s: %s: %s\n", program.c_str(), qPrintable(profilePath),
+                     portProblems.c_str());
     }
 
     int qtArgc = 1;
@@ -115,6 +111,7 @@ int CSpectrumApp::Run(int argc, char** argv) {
     }
     // Leaves the port at the line settings it had before the first connection.
     ReleaseConnection(measurementState);
+    SerialPorts().Reset();
     SetReportHandler(nullptr);
     if (demo) demo->Stop();
     return 0;

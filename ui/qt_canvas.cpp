@@ -2,8 +2,8 @@
 
 #include <QFontMetrics>
 #include <QPainter>
-#include <QPolygon>
 #include <QString>
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -20,33 +20,6 @@ QPen CosmeticPen(PlotColor c) {
     return pen;
 }
 
-// The pixels of a line from a that stop one short of b. QPainter leaves out
-// the end nearer the origin whichever way a line runs, so the trace and the
-// marker would lose different pixels; the rule is kept here instead.
-QPolygon LinePixels(QPoint a, QPoint b) {
-    QPolygon points;
-    int x = a.x();
-    int y = a.y();
-    const int dx = std::abs(b.x() - x);
-    const int dy = -std::abs(b.y() - y);
-    const int sx = x < b.x() ? 1 : -1;
-    const int sy = y < b.y() ? 1 : -1;
-    int error = dx + dy;
-    while (x != b.x() || y != b.y()) {
-        points << QPoint(x, y);
-        const int e2 = 2 * error;
-        if (e2 >= dy) {
-            error += dy;
-            x += sx;
-        }
-        if (e2 <= dx) {
-            error += dx;
-            y += sy;
-        }
-    }
-    return points;
-}
-
 }  // namespace
 
 CQtPlotCanvas::CQtPlotCanvas(QPainter& painter) : painter_(painter) {
@@ -55,7 +28,54 @@ CQtPlotCanvas::CQtPlotCanvas(QPainter& painter) : painter_(painter) {
     painter_.setPen(CosmeticPen(pen_));
 }
 
+CQtPlotCanvas::~CQtPlotCanvas() {
+    FlushRun();
+}
+
+void CQtPlotCanvas::FlushRun() {
+    if (!runOpen_) return;
+    // Each pixel a logical square, so the run covers every device pixel under it.
+    painter_.fillRect(QRect(QPoint(runX0_, runY0_), QPoint(runX1_, runY1_)), ToQColor(pen_));
+    runOpen_ = false;
+}
+
+void CQtPlotCanvas::AddColumn(int x, int y0, int y1) {
+    if (runOpen_) {
+        // The same column, touching or overlapping: one longer run.
+        if (runX0_ == x && runX1_ == x && y0 <= runY1_ + 1 && y1 >= runY0_ - 1) {
+            runY0_ = std::min(runY0_, y0);
+            runY1_ = std::max(runY1_, y1);
+            return;
+        }
+        // One pixel next to a run along a row.
+        if (y0 == y1 && runY0_ == y0 && runY1_ == y0 && x >= runX0_ - 1 && x <= runX1_ + 1) {
+            runX0_ = std::min(runX0_, x);
+            runX1_ = std::max(runX1_, x);
+            return;
+        }
+        FlushRun();
+    }
+    runOpen_ = true;
+    runX0_ = runX1_ = x;
+    runY0_ = y0;
+    runY1_ = y1;
+}
+
+void CQtPlotCanvas::AddRow(int y, int x0, int x1) {
+    if (runOpen_ && runY0_ == y && runY1_ == y && x0 <= runX1_ + 1 && x1 >= runX0_ - 1) {
+        runX0_ = std::min(runX0_, x0);
+        runX1_ = std::max(runX1_, x1);
+        return;
+    }
+    FlushRun();
+    runOpen_ = true;
+    runY0_ = runY1_ = y;
+    runX0_ = x0;
+    runX1_ = x1;
+}
+
 void CQtPlotCanvas::Rectangle(const PlotRect& rect) {
+    FlushRun();
     if (rect.Width() <= 0 || rect.Height() <= 0) return;
     painter_.fillRect(QRect(QPoint(rect.left, rect.top), QPoint(rect.right - 1, rect.bottom - 1)),
                       Qt::white);
@@ -66,6 +86,7 @@ void CQtPlotCanvas::Rectangle(const PlotRect& rect) {
 }
 
 PlotColor CQtPlotCanvas::SelectPen(PlotColor color) {
+    if (color != pen_) FlushRun();
     const PlotColor previous = pen_;
     pen_ = color;
     painter_.setPen(CosmeticPen(pen_));
@@ -77,13 +98,39 @@ void CQtPlotCanvas::MoveTo(int x, int y) {
 }
 
 void CQtPlotCanvas::LineTo(int x, int y) {
-    const QPoint end(x, y);
-    const QPolygon pixels = LinePixels(current_, end);
-    if (!pixels.isEmpty()) {
-        painter_.setPen(CosmeticPen(pen_));
-        painter_.drawPoints(pixels);
+    // From the current point, which is drawn, to (x, y), which is not. QPainter
+    // leaves out the end nearer the origin whichever way a line runs, so the trace
+    // and the marker would lose different pixels; the rule is kept here instead.
+    int px = current_.x();
+    int py = current_.y();
+    current_ = QPoint(x, y);
+    if (px == x && py == y) return;
+    // Most segments of a dense trace stay in one column.
+    if (px == x) {
+        AddColumn(x, y > py ? py : y + 1, y > py ? y - 1 : py);
+        return;
     }
-    current_ = end;
+    if (py == y) {
+        AddRow(y, x > px ? px : x + 1, x > px ? x - 1 : px);
+        return;
+    }
+    const int dx = std::abs(x - px);
+    const int dy = -std::abs(y - py);
+    const int sx = px < x ? 1 : -1;
+    const int sy = py < y ? 1 : -1;
+    int error = dx + dy;
+    while (px != x || py != y) {
+        AddColumn(px, py, py);
+        const int e2 = 2 * error;
+        if (e2 >= dy) {
+            error += dy;
+            px += sx;
+        }
+        if (e2 <= dx) {
+            error += dx;
+            py += sy;
+        }
+    }
 }
 
 void CQtPlotCanvas::SetBkColor(PlotColor color) {
@@ -95,6 +142,7 @@ void CQtPlotCanvas::SetTextColor(PlotColor color) {
 }
 
 void CQtPlotCanvas::TextOut(int x, int y, const std::string& text) {
+    FlushRun();
     const QString s = QString::fromStdString(text);
     const QFontMetrics metrics = painter_.fontMetrics();
     const QRect box(x, y, metrics.horizontalAdvance(s), metrics.height());

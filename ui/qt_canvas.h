@@ -12,6 +12,10 @@ class QPainter;
 class CQtPlotCanvas final : public CPlotCanvas {
   public:
     explicit CQtPlotCanvas(QPainter& painter);
+    // Draws what is still pending of the last line.
+    ~CQtPlotCanvas() override;
+    CQtPlotCanvas(const CQtPlotCanvas&) = delete;
+    CQtPlotCanvas& operator=(const CQtPlotCanvas&) = delete;
     void Rectangle(const PlotRect& rect) override;
     PlotColor SelectPen(PlotColor color) override;
     void MoveTo(int x, int y) override;
@@ -21,7 +25,17 @@ class CQtPlotCanvas final : public CPlotCanvas {
     void TextOut(int x, int y, const std::string& text) override;
 
   private:
+    // Line pixels are gathered into runs along a row or a column, across the
+    // segments of a polyline, and each run is filled at once: a trace of
+    // thousands of short segments costs a fill per column, not per segment.
+    void AddColumn(int x, int y0, int y1);  // pixels (x, y0..y1)
+    void AddRow(int y, int x0, int x1);     // pixels (x0..x1, y)
+    void FlushRun();
+
     QPainter& painter_;
+    // The pending run in the pen's colour, corners inclusive.
+    bool runOpen_ = false;
+    int runX0_ = 0, runY0_ = 0, runX1_ = 0, runY1_ = 0;
     PlotColor pen_ = kBlack;
     PlotColor background_ = kWhite;
     PlotColor text_ = kBlack;

@@ -33,9 +33,12 @@
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/plot_analyser.h"
+#include "ui/port_watch.h"
 #include "ui/qt_canvas.h"
 #include "ui/readouts.h"
 #include "ui/spectrogram_dlg.h"
+#include "ui/serial_ports.h"
+#include "ui/serial_ports_dlg.h"
 #include "ui/up_down.h"
 
 namespace {
@@ -108,6 +111,7 @@ CSpectrumDlg::CSpectrumDlg(MeasurementState& state, PlotArea& area, Profile& pro
     CreateControls();
     ConnectHandlers();
     analyser_ = new CPlotAnalyser(*this, state_, area_, profile_);
+    new CPortWatch(this, state_, [this] { Connect(state_.comPort); });
     resize(kClientWidth, kClientHeight);
     // The controls hold these values from the start, so that a paint (which
     // reads the controls back) finds them even before initialisation.
@@ -397,7 +401,7 @@ void CSpectrumDlg::UpdatePortToolTip() {
     // The status keeps its fixed text; which device and why it failed go here.
     QString tip;
     if (const CComPort* port = state_.port) {
-        tip = QString::fromStdString(port->devicePath);
+        tip = QString::fromStdString(SerialPorts().Describe(state_.comPort, port->devicePath));
         if (port->osError != 0 && !port->osErrorText.empty()) {
             const QString reason = QString::fromStdString(port->osErrorText);
             // The reason usually names the device already.
@@ -611,6 +615,8 @@ void CSpectrumDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* copy = menu.addAction(QStringLiteral("Copy measurements"));
     analyser_->AddMenuEntries(menu);
     QAction* spectrogram = menu.addAction(QStringLiteral("Spectrogram…"));
+    menu.addSeparator();
+    QAction* ports = menu.addAction(QStringLiteral("Serial ports…"));
     QAction* chosen = menu.exec(event->globalPos());
     QString error;
     if (chosen == about) {
@@ -625,6 +631,8 @@ void CSpectrumDlg::contextMenuEvent(QContextMenuEvent* event) {
         CopyMeasurements();
     } else if (chosen == spectrogram) {
         OpenSpectrogram(this, state_, *this, [this] { analyser_->OnSpectrumUpdated(); });
+    } else if (chosen == ports) {
+        CSerialPortsDlg(SerialPorts(), this).exec();
     }
 }
 

@@ -122,6 +122,30 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"--demo --json - --csv -", {"standard output"}},
         Refusal{"--demo --save-raw -", {"--save-raw"}},
         Refusal{"--input x.raw --count 3", {"--count", "--input"}},
-        Refusal{"--input x.raw --save-raw y.raw", {"--save-raw", "--input"}}));
+        Refusal{"--input x.raw --save-raw y.raw", {"--save-raw", "--input"}},
+        Refusal{"--list-ports --demo", {"--list-ports", "no instrument"}},
+        Refusal{"--list-ports --csv x.csv", {"--list-ports", "--json"}},
+        Refusal{"--port ttyUSB0", {"'ttyUSB0'", "device path"}},
+        Refusal{"--demo --profile", {"--profile", "missing"}}));
+
+TEST(Arguments, PortsByPathAndTheirListing) {
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseArguments(Split("--port /dev/serial/by-id/usb-FTDI-if00-port0"), &o, &error))
+        << error;
+    EXPECT_EQ(o.source, CliSource::kPort);
+    EXPECT_EQ(o.comPort, 0) << "the number comes from the COM database";
+    EXPECT_EQ(o.devicePath, "/dev/serial/by-id/usb-FTDI-if00-port0");
+
+    ASSERT_TRUE(ParseArguments(Split("--list-ports --json --profile /tmp/p.INI"), &o, &error))
+        << error;
+    EXPECT_TRUE(o.listPorts);
+    EXPECT_EQ(o.jsonPath, "-") << "a bare --json goes to standard output";
+    EXPECT_EQ(o.profilePath, "/tmp/p.INI");
+    ASSERT_TRUE(ParseArguments(Split("--list-ports --json ports.json"), &o, &error)) << error;
+    EXPECT_EQ(o.jsonPath, "ports.json");
+    ASSERT_TRUE(ParseArguments(Split("--list-ports"), &o, &error)) << error;
+    EXPECT_EQ(o.jsonPath, "");
+}
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "comlink/link.h"
 #include "comlink/posix_port.h"
 #include "tests/comlink/fake_clock.h"
+#include "tests/comlink/fake_serial_tree.h"
 
 namespace {
 
@@ -37,6 +38,8 @@ struct FakeDevice {
     bool endOfFile = false;  // reads give 0 and poll reports POLLHUP
     std::vector<unsigned char> output;
     int outputQueued = 0;
+    int outputEmptiesAfter = -1;       // TIOCOUTQ polls until the queue empties; -1: never
+    std::vector<int> queuedAtSetLine;  // outputQueued when each speed was applied
     bool modemLines = true;
     int modemBits = 0;
     serial_icounter_struct counters{};
@@ -99,6 +102,10 @@ int FakeIoctl(int, unsigned long request, void* arg) {
         case TIOCEXCL:
             return device->Fails("TIOCEXCL") ? -1 : 0;
         case TIOCOUTQ:
+            ++device->calls["TIOCOUTQ"];
+            if (device->outputEmptiesAfter > 0 && --device->outputEmptiesAfter == 0) {
+                device->outputQueued = 0;
+            }
             *static_cast<int*>(arg) = device->outputQueued;
             return 0;
         case TIOCSBRK:
@@ -148,6 +155,7 @@ int FakeGetLine(int, PosixLine* line) {
 }
 int FakeSetLine(int, const PosixLine& line) {
     if (device->Fails("setLine")) return -1;
+    device->queuedAtSetLine.push_back(device->outputQueued);
     device->line = line;
     if (device->baudCeiling != 0 && line.baud > device->baudCeiling) {
         device->line.baud = device->baudCeiling;
@@ -155,8 +163,9 @@ int FakeSetLine(int, const PosixLine& line) {
     return 0;
 }
 
-const PosixOs kFakeOs = {FakeOpen,  FakeClose, FakeRead,  FakeWrite,   FakePoll,    FakeIoctl,
-                         FakeFlock, FakeStat,  FakeFstat, FakeTcflush, FakeGetLine, FakeSetLine};
+const PosixOs kFakeOs = {FakeOpen,    FakeClose,   FakeRead, FakeWrite, FakePoll,
+                         FakeIoctl,   FakeFlock,   FakeStat, FakeFstat, FakeTcflush,
+                         FakeGetLine, FakeSetLine, nullptr,  nullptr};
 
 class SeamTest : public ::testing::Test {
   protected:
@@ -170,6 +179,72 @@ class SeamTest : public ::testing::Test {
     }
     FakeDevice fake;
 };
+
+// A serial device someone else already has: seen through /proc and lock files.
+class EarlierHolderTest : public SeamTest {
+  protected:
+    void SetUp() override {
+        SeamTest::SetUp();
+        tree.AddUsb({"ttyACM0", "cdc_acm", "2341", "0043", "Arduino", "Uno", "1", kLink, ""});
+        proc = tree.Proc().string();
+        lockDir = tree.Lock().string();
+        os = kFakeOs;
+        os.procRoot = proc.c_str();
+        os.lockDir = lockDir.c_str();
+        node = std::filesystem::canonical(tree.Dev() / "ttyACM0").string();
+        ASSERT_TRUE(SetComDevice(kIndex + 1, tree.ByIdPath(kLink), nullptr));
+    }
+    std::unique_ptr<CPosixPort> Open() {
+        return std::make_unique<CPosixPort>(kIndex, 4096, 2048, 0, &os);
+    }
+    static constexpr const char* kLink = "usb-Arduino_Uno_1-if00";
+    FakeSerialTree tree;
+    std::string proc, lockDir, node;
+    PosixOs os{};
+};
+
+TEST_F(EarlierHolderTest, AProcessHoldingTheDeviceRefusesTheOpenByName) {
+    tree.AddProcess(812, "ModemManager", {node});
+    auto port = Open();
+    EXPECT_EQ(port->GetError(), CL_ERR_FAILED);
+    EXPECT_EQ(port->osError, EBUSY);
+    EXPECT_EQ(port->osErrorText, "busy: " + node + " is open in ModemManager (pid 812)");
+    EXPECT_EQ(fake.openFds, 0) << "a descriptor was left open";
+    EXPECT_EQ(portUsage[kIndex], 0);
+    EXPECT_FALSE(std::filesystem::exists(tree.Lock() / "LCK..ttyACM0")) << "lock left behind";
+}
+
+TEST_F(EarlierHolderTest, ALiveLockFileRefusesAndAFreeDeviceIsLockedWhileOpen) {
+    tree.AddProcess(813, "minicom", {});
+    const auto lockFile = tree.Lock() / "LCK..ttyACM0";
+    std::ofstream(lockFile) << "       813\n";
+    {
+        auto port = Open();
+        EXPECT_EQ(port->GetError(), CL_ERR_FAILED);
+        EXPECT_EQ(port->osErrorText, "busy: " + node + " is locked by minicom (pid 813)");
+        EXPECT_EQ(fake.openFds, 0);
+    }
+    std::filesystem::remove(tree.Proc() / "813" / "comm");
+    std::filesystem::remove(tree.Proc() / "813" / "fd");
+    std::filesystem::remove(tree.Proc() / "813");  // minicom has ended: the lock is stale
+    {
+        auto port = Open();
+        ASSERT_EQ(port->GetError(), 0) << port->osErrorText;
+        std::ifstream in(lockFile);
+        int pid = 0;
+        in >> pid;
+        EXPECT_EQ(pid, getpid());
+    }
+    EXPECT_FALSE(std::filesystem::exists(lockFile)) << "closing left the lock file";
+}
+
+TEST_F(EarlierHolderTest, APseudoTerminalIsNotCheckedSinceItsFarEndHoldsIt) {
+    fake.majorNumber = 136;
+    tree.AddProcess(812, "pelkor-instrument", {node});
+    auto port = Open();
+    EXPECT_EQ(port->GetError(), 0) << port->osErrorText;
+    EXPECT_TRUE(port->IsPseudoTerminal());
+}
 
 struct OpenFailure {
     const char* name;
@@ -270,6 +345,66 @@ TEST_F(SeamTest, IdleWaitsItsMillisecondEvenWhenPollFails) {
     EXPECT_EQ(clock.sleeps, 1) << "a failing poll made Idle return without waiting";
     EXPECT_EQ(port->GetError(), 0);
     EXPECT_FALSE(port->HungUp());
+}
+
+// The speed change after '9' must not overtake the byte on its way out.
+struct DrainCase {
+    const char* name;
+    int queued;
+    int emptiesAfter;         // polls; -1: the queue never empties (output held)
+    bool waitsForEmpty;       // the new speed is applied only after the queue emptied
+    std::uint32_t maxWaitMs;  // the bound: wire time of the queued bytes + 2 ms, + a poll
+};
+
+class DrainBeforeSpeedChangeTest : public SeamTest,
+                                   public ::testing::WithParamInterface<DrainCase> {};
+
+TEST_P(DrainBeforeSpeedChangeTest, WaitsForTheQueueButNeverLongerThanItsWireTime) {
+    const DrainCase& c = GetParam();
+    auto port = MakePort();
+    ASSERT_EQ(port->GetError(), 0);
+    ASSERT_EQ(port->SetLineParams(38400, 'N', 8, 1), 0);
+    CFakeClock clock;
+    fake.outputQueued = c.queued;
+    fake.outputEmptiesAfter = c.emptiesAfter;
+    fake.queuedAtSetLine.clear();
+    const std::uint32_t before = clock.nowMs;
+    ASSERT_EQ(port->SetLineParams(128000, 'N', 8, 1), 0);
+    ASSERT_EQ(fake.queuedAtSetLine.size(), 1u);
+    EXPECT_EQ(fake.queuedAtSetLine[0] == 0, c.waitsForEmpty);
+    EXPECT_LE(clock.nowMs - before, c.maxWaitMs) << "the wait was not bounded";
+    EXPECT_EQ(fake.line.baud, 128000u);
+    if (c.emptiesAfter > 0) {
+        EXPECT_EQ(fake.outputEmptiesAfter, 0) << "stopped polling early";
+    }
+    if (c.emptiesAfter < 0 && c.queued > 0) {
+        EXPECT_GE(clock.nowMs - before, c.maxWaitMs - 1) << "gave up before the bytes could leave";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queues, DrainBeforeSpeedChangeTest,
+    ::testing::Values(
+        // One byte at 38400 baud 8N1: 0.26 ms on the wire, so at most 1 + 2 ms.
+        DrainCase{"OneByteEmptiesAfterThreePolls", 1, 3, true, 4},
+        DrainCase{"OneByteNeverEmpties", 1, -1, false, 4},
+        // 384 bytes: 100 ms on the wire.
+        DrainCase{"ManyBytesEmptyAfterFortyPolls", 384, 41, true, 103},
+        DrainCase{"ManyBytesNeverEmpty", 384, -1, false, 103},
+        DrainCase{"EmptyQueueNoWait", 0, -1, true, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SeamTest, SameSpeedOrFirstSettingDoesNotWait) {
+    CFakeClock clock;
+    fake.outputQueued = 100;  // held output, never empties
+    auto port = MakePort();
+    ASSERT_EQ(port->GetError(), 0);
+    const int polls = fake.calls["TIOCOUTQ"];
+    const std::uint32_t before = clock.nowMs;
+    ASSERT_EQ(port->SetLineParams(19200, 'E', 8, 1), 0);  // the speed Init applied
+    ASSERT_EQ(port->SetHandshake(LINE_NONE, LINE_NONE), 0);
+    EXPECT_EQ(clock.nowMs, before);
+    EXPECT_EQ(fake.calls["TIOCOUTQ"], polls);
 }
 
 struct HangUp {

@@ -363,6 +363,55 @@ TEST_F(ModelTest, SetFaultActsFromTheNextCommand) {
     EXPECT_EQ(TakeUntil(2.0), "Q");
 }
 
+TEST_F(ModelTest, ReplyDelayHoldsBackTheAnswer) {
+    for (int delayMs : {0, 180, 300}) {
+        SCOPED_TRACE(delayMs);
+        Options options;
+        options.replyDelayMs = delayMs;
+        Make(options);
+        model_->Receive('9', 38400, 0.0);
+        Send("P", 1.0);
+        EXPECT_EQ(TakeUntil(1.0 + delayMs / 1000.0 - 0.001), "");
+        EXPECT_EQ(TakeUntil(1.0 + delayMs / 1000.0 + 0.001), "Q");
+    }
+}
+
+TEST_F(ModelTest, ChatterNeverStopsAndKeepsItsPaceThroughAReset) {
+    Options options;
+    options.fault = Fault::Chatter;
+    Make(options);
+    model_->Receive('9', 38400, 0.0);
+    // Every 10 ms for ever: no gap of 20 ms, whatever happens on the line.
+    std::vector<Emission> all;
+    for (double t = 0.0; t <= 10.0; t += 0.5) {
+        if (t == 5.0) model_->Receive('9', 38400, t);  // a reconnect does not quieten it
+        model_->Take(t, 1000000, &all);
+    }
+    ASSERT_GE(all.size(), 990u);
+    for (std::size_t i = 1; i < all.size(); ++i) {
+        ASSERT_LT(all[i].time - all[i - 1].time, 0.02) << "gap before byte " << i;
+    }
+    EXPECT_LE(model_->NextDue(), 10.0 + kChatterInterval);
+    model_->SetFault(Fault::None);
+    Send("P", 10.0);
+    const std::string after = TakeUntil(20.0);
+    EXPECT_EQ(after.back(), 'Q');
+    EXPECT_LE(after.size(), 2u) << "the noise ends with the fault";
+}
+
+TEST_F(ModelTest, NeverStopsIgnoresTheStopByteUntilTheSpeedChange) {
+    Options options;
+    options.fault = Fault::NeverStops;
+    Connect(options);
+    EXPECT_EQ(model_->Receive('8', 128000, 0.0), ByteUse::Start);
+    EXPECT_EQ(TakeUntil(0.1).size(), 180u);
+    EXPECT_EQ(model_->Receive('8', 128000, 0.1), ByteUse::StopIgnored);
+    EXPECT_EQ(model_->Receive('8', 128000, 0.2), ByteUse::StopIgnored) << "nor a new start";
+    EXPECT_EQ(TakeUntil(10.0).size(), 17820u) << "the stream went on at its rate";
+    EXPECT_EQ(model_->Receive('9', 38400, 10.0), ByteUse::SpeedChange);
+    EXPECT_EQ(TakeUntil(20.0), "");
+}
+
 TEST_F(ModelTest, SpeedChangeResetsAnOpenAcquisition) {
     Connect(Options());
     Send("8");

@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -270,6 +271,41 @@ TEST(PtyHostTest, ReconnectAfterAnAbandonedStreamFindsTheInstrumentIdle) {
     ASSERT_EQ(ReceivedAtLeast(host, 10).size(), 10u);
     EXPECT_EQ(client.Read(1, 5000), "Q");
     EXPECT_EQ(client.Read(1, 300), "") << "the old stream still came after the reset";
+}
+
+TEST(PtyHostTest, ReceivedBytesStayBoundedInALongRun) {
+    PtyHost host(DcOnChannel4(1.0, false));
+    std::string error;
+    ASSERT_TRUE(host.Start(&error)) << error;
+    Client client;
+    ASSERT_TRUE(client.Open(host.SlavePath()));
+    // Three times what the host keeps, as a long demo sends over hours.
+    const std::size_t total = 3 * kReceivedKept + 123;
+    std::string bytes;
+    for (std::size_t i = 0; i < total; ++i) bytes += static_cast<char>('a' + i % 7);
+    std::size_t sent = 0;
+    const auto end = Clock::now() + std::chrono::seconds(20);
+    while (sent < total && Clock::now() < end) {
+        const ssize_t n =
+            write(client.fd(), bytes.data() + sent, std::min<std::size_t>(4096, total - sent));
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+        } else {
+            pollfd p{client.fd(), POLLOUT, 0};
+            poll(&p, 1, 100);
+        }
+    }
+    ASSERT_EQ(sent, total);
+    while (host.ReceivedTotal() < total && Clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(host.ReceivedTotal(), total);
+    const std::vector<unsigned char> kept = host.ReceivedBytes();
+    ASSERT_EQ(kept.size(), kReceivedKept);
+    EXPECT_EQ(host.ReceivedSpeeds().size(), kReceivedKept);
+    EXPECT_TRUE(
+        std::equal(kept.begin(), kept.end(), bytes.end() - static_cast<long>(kReceivedKept)))
+        << "the latest bytes, in order";
 }
 
 TEST(PtyHostTest, UnpacedLargestBlockGoesThroughThePtyBuffer) {

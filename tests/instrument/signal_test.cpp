@@ -151,7 +151,8 @@ TEST(FaultNameTest, EveryNameRoundTripsAndUnknownNamesFail) {
     const Fault all[] = {
         Fault::None,       Fault::SilentAfterStart, Fault::ShortBlock, Fault::ExtraBytes,
         Fault::Garbage,    Fault::NoReply,          Fault::LateReply,  Fault::DoubleReply,
-        Fault::WrongReply, Fault::HangUpMidBlock,   Fault::Stall};
+        Fault::WrongReply, Fault::HangUpMidBlock,   Fault::Stall,      Fault::Chatter,
+        Fault::NeverStops};
     for (Fault f : all) {
         bool ok = false;
         EXPECT_EQ(ParseFault(FaultName(f), &ok), f);
@@ -170,7 +171,7 @@ TEST(CommandLineTest, OptionsFillTheInstrumentOptions) {
     ASSERT_TRUE(ParseCommandLine(
         {"--link", "/tmp/x", "--signal", "1:sine:440:2.0", "--signal=1:sine:880:0.2", "--dc",
          "1:0.5", "--noise", "1:0.01", "--fault", "short-block", "--fault-samples", "12", "--fast",
-         "--any-speed", "--log", "/tmp/log", "--seed=9"},
+         "--any-speed", "--log", "/tmp/log", "--seed=9", "--reply-delay", "250"},
         &cmd, &error))
         << error;
     EXPECT_EQ(cmd.linkPath, "/tmp/x");
@@ -186,6 +187,7 @@ TEST(CommandLineTest, OptionsFillTheInstrumentOptions) {
     EXPECT_TRUE(cmd.options.anySpeed);
     EXPECT_EQ(cmd.options.logPath, "/tmp/log");
     EXPECT_EQ(cmd.options.seed, 9u);
+    EXPECT_EQ(cmd.options.replyDelayMs, 250);
     EXPECT_FALSE(cmd.help);
 }
 
@@ -211,6 +213,7 @@ INSTANTIATE_TEST_SUITE_P(Args, BadCommandLineTest,
                                            BadArgsCase{{"--dc", "1"}, "\"1\""},
                                            BadArgsCase{{"--noise", "2:lots"}, "\"lots\""},
                                            BadArgsCase{{"--fault-samples", "-3"}, "\"-3\""},
+                                           BadArgsCase{{"--reply-delay", "60001"}, "0 to 60000"},
                                            BadArgsCase{{"--fast=yes"}, "\"yes\""}));
 
 }  // namespace

@@ -518,12 +518,12 @@ void TestDialog::contextMenuAndF1OpenTheAboutBox() {
                             f.dialog->mapToGlobal(QPoint(100, 300)));
     QApplication::sendEvent(f.dialog.get(), &event);
     QCOMPARE(entries,
-             (QStringList{QStringLiteral("&About Pelkor..."),
-                          QStringLiteral("Save spectrum as CSV\u2026"),
-                          QStringLiteral("Save plot as PNG\u2026"),
-                          QStringLiteral("Copy measurements"), QStringLiteral("Distortion\u2026"),
-                          QStringLiteral("Harmonic markers"), QStringLiteral("Trace holds"),
-                          QStringLiteral("Zoom mode"), QStringLiteral("Reset zoom")}));
+             (QStringList{
+                 QStringLiteral("&About Pelkor..."), QStringLiteral("Save spectrum as CSV\u2026"),
+                 QStringLiteral("Save plot as PNG\u2026"), QStringLiteral("Copy measurements"),
+                 QStringLiteral("Distortion\u2026"), QStringLiteral("Harmonic markers"),
+                 QStringLiteral("Trace holds"), QStringLiteral("Zoom mode"),
+                 QStringLiteral("Reset zoom"), QStringLiteral("Serial ports\u2026")}));
 
     QString about;
     QTimer::singleShot(0, [&] {

@@ -274,6 +274,14 @@ void TestDistortion::wheelDragAndDoubleClickZoomWithReadouts() {
     const auto fixed = ReadCursor(f.area, 1000, p.x() + 3, p.y());
     QCOMPARE(cursorAt(p + QPoint(3, 0)).toStdString(), fixed->cursorText);
 
+    // The keys reach the same actions as the menu.
+    QVERIFY(QTest::qWaitForWindowActive(f.dialog.get()));
+    QTest::keyClick(f.dialog.get(), Qt::Key_H, Qt::ControlModifier);
+    QVERIFY(a.Action(QStringLiteral("actionHarmonicMarkers"))->isChecked());
+    a.SetView(ZoomAround(a.View(), f.area.plotRect, p.x(), p.y(), 0.5, 64));
+    QTest::keyClick(f.dialog.get(), Qt::Key_0, Qt::ControlModifier);
+    QVERIFY(a.View().IsDefault());
+
     // The wheel outside the plot does nothing.
     const QPoint above(r.left + 10, r.top - 30);
     QWheelEvent outside(QPointF(above), f.dialog->mapToGlobal(QPointF(above)), QPoint(),

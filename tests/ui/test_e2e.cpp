@@ -83,7 +83,8 @@ void TestEndToEnd::cleanupTestCase() {
 void TestEndToEnd::connectsAtStart() {
     auto* status = dialog_->findChild<QLineEdit*>(ControlName(IDC_PORT_STATUS));
     QCOMPARE(status->text(), QStringLiteral("COM3:Ready"));
-    QCOMPARE(status->toolTip(), QString::fromStdString(host_->SlavePath()));
+    QCOMPARE(status->toolTip(),
+             QStringLiteral("COM3: ") + QString::fromStdString(host_->SlavePath()));
     QCOMPARE(state_->connected, 1);
     QCOMPARE(CIniProfile(profile_->Path()).ReadInt(kProfileSection, kKeyComPort, 0), 3);
 }
@@ -180,10 +181,11 @@ void TestEndToEnd::aFailedPortNamesDeviceAndReasonInTheToolTip() {
     // The device and why it failed (the reason from the port, for example "no such device").
     QVERIFY2(tip.contains(QString::fromStdString(missing)), qPrintable(tip));
     QVERIFY2(tip.contains(QStringLiteral("no such"), Qt::CaseInsensitive), qPrintable(tip));
-    // Back to the instrument: ready again, the tip is the device alone.
+    // Back to the instrument: ready again, the tip names the number and the device alone.
     spin->ClickDown();
     QCOMPARE(status->text(), QStringLiteral("COM3:Ready"));
-    QCOMPARE(status->toolTip(), QString::fromStdString(host_->SlavePath()));
+    QCOMPARE(status->toolTip(),
+             QStringLiteral("COM3: ") + QString::fromStdString(host_->SlavePath()));
     // The profile keeps the last good port.
     QCOMPARE(CIniProfile(profile_->Path()).ReadInt(kProfileSection, kKeyComPort, 0), 3);
 }
