@@ -351,6 +351,7 @@ class CRun {
         s.profile = nullptr;  // a headless run changes no operator settings
         CConsoleUi ui(s, o, err, progressBar);
         ui.RefreshSettings();
+        s.comPort = comPort;  // as the dialog holds it: a lost device reads "COMn:Error"
         ResetAnalysisState();
         // The reply must be waiting 50 ms after 'P': on a loaded machine an answering
         // instrument can miss that, so a port that opened gets two more tries. A

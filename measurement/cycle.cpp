@@ -3,12 +3,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "analysis/analysis.h"
 #include "comlink/clock.h"
 #include "comlink/link.h"
 #include "measurement/drain.h"
 #include "measurement/measurement.h"
+#include "measurement/number_text.h"
 
 namespace {
 
@@ -75,15 +77,25 @@ DrainEnd Drain(MeasurementState& state, MeasurementUi& ui, DrainMode mode) {
 
 constexpr const char* kConnectionLostText = "Instrument connection lost.";
 
-void ReportConnectionLost(MeasurementUi& ui) {
+// The device is gone: the dialog must stop offering it as ready, so the status
+// says so before the box.
+void ReportConnectionLost(MeasurementState& state, MeasurementUi& ui) {
+    ui.RefreshSettings();
+    state.connected = 0;
+    state.portStatusText = "COM" + std::to_string(state.comPort) + ":Error";
+    ui.ShowValues();
     ui.MessageBox(kConnectionLostText);
 }
 
 // A drain that did not end quietly ends the cycle: a lost device, or a line
 // that keeps sending, which the next drain would find just the same.
-bool DrainFailed(MeasurementUi& ui, DrainEnd end) {
+bool DrainFailed(MeasurementState& state, MeasurementUi& ui, DrainEnd end) {
     if (end == DrainEnd::Quiet) return false;
-    ui.MessageBox(end == DrainEnd::Lost ? kConnectionLostText : kKeepsSendingText);
+    if (end == DrainEnd::Lost) {
+        ReportConnectionLost(state, ui);
+    } else {
+        ui.MessageBox(kKeepsSendingText);
+    }
     return true;
 }
 
@@ -139,7 +151,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     // Preparation: let the window breathe, then discard whatever is left over.
     ui.PumpMessages();
     ClockSleepMs(1);
-    if (DrainFailed(ui, Drain(state, ui, DrainMode::PauseFirst))) return;
+    if (DrainFailed(state, ui, Drain(state, ui, DrainMode::PauseFirst))) return;
     ClockSleepMs(1);
     ReceiveBuffer buffer;
     std::memset(&buffer, 0, sizeof buffer);
@@ -169,7 +181,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     ClockSleepMs(kCommandPauseMs);
 
     Command(state, kConfigEndByte);
-    if (DrainFailed(ui, Drain(state, ui, DrainMode::PauseFirst))) return;
+    if (DrainFailed(state, ui, Drain(state, ui, DrainMode::PauseFirst))) return;
 
     ui.RefreshSettings();
     ui.ResetProgress();
@@ -196,14 +208,14 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
             const int waiting = WaitingBytes(state);
             if (waiting < 0) {
                 WriteByte(state, kStartStopByte);
-                return ReportConnectionLost(ui);
+                return ReportConnectionLost(state, ui);
             }
             if (waiting > 0) {
                 const int count = std::min({waiting, kLargestRead, kHalfSize - received});
                 const int r = ReadLink(state, buffer.chunk, count, kReceiveTimeoutMs);
                 if (r < 0) {
                     WriteByte(state, kStartStopByte);
-                    return ReportConnectionLost(ui);
+                    return ReportConnectionLost(state, ui);
                 }
                 if (r > 0) {
                     std::memcpy(buffer.block + received, buffer.chunk, static_cast<size_t>(r));
@@ -220,7 +232,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     WriteByte(state, kStartStopByte);
     // An instrument that ignores the stop byte would keep this drain busy for
     // ever; its block is complete, but the next cycle could not begin either.
-    if (DrainFailed(ui, Drain(state, ui, DrainMode::PumpFirst))) return;
+    if (DrainFailed(state, ui, Drain(state, ui, DrainMode::PumpFirst))) return;
     ui.BlockReceived(buffer.block, std::min(received, expected));
 
     // Decoding with N and resolution as they stand now: a nested handler may have
@@ -244,7 +256,7 @@ void SingleConvert(MeasurementState& state, MeasurementUi& ui) {
     ui.ShowValues();
     const DrainEnd drained = Drain(state, ui, DrainMode::Plain);
     ui.RepaintPlot();
-    DrainFailed(ui, drained);
+    DrainFailed(state, ui, drained);
 }
 
 void DecodeBlock(MeasurementState& state, const unsigned char* block, int n) {
@@ -265,10 +277,6 @@ void FormatResultTexts(MeasurementState& state) {
     const double fraction = static_cast<double>(state.fundamentalBin) / (n / 2);
     std::snprintf(text, sizeof text, "%d Hz", static_cast<int>(fraction * (state.sampleRate / 2)));
     state.fundamentalText = text;
-    std::snprintf(text, sizeof text, "%.1f dBm", state.fundamentalLevel);
-    state.amplitudeText = text;
-    if (state.thdEnabled == 1) {
-        std::snprintf(text, sizeof text, "%.3f %%", ComputeThd(state));
-        state.thdText = text;
-    }
+    state.amplitudeText = FixedText(state.fundamentalLevel, 1) + " dBm";
+    if (state.thdEnabled == 1) state.thdText = FixedText(ComputeThd(state), 3) + " %";
 }

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "measurement/number_text.h"
+
 namespace {
 
 bool IsTableCount(int n) {
@@ -19,11 +21,8 @@ void AppendNumber(std::string& out, double v) {
     out.append(buf, r.ptr);
 }
 
-template <class... Args>
-std::string Format(const char* format, Args... args) {
-    char buf[160];
-    std::snprintf(buf, sizeof buf, format, args...);
-    return buf;
+std::string F(double value, int decimals) {
+    return FixedText(value, decimals);
 }
 
 const char* AveragingName(int mode) {
@@ -86,24 +85,26 @@ std::string FormatMeasurements(const MeasurementState& state, const DistortionMe
     out += "Amplitude: " + state.amplitudeText + "\n";
     out += "THD: " + state.thdText + "\n";
     const double hzPerEntry = n > 0 ? static_cast<double>(state.sampleRate) / n : 0.0;
-    out += Format("Fundamental entry %d: %.2f Hz, %.1f dBm\n", state.fundamentalBin,
-                  state.fundamentalBin * hzPerEntry, state.fundamentalLevel);
+    out += "Fundamental entry " + std::to_string(state.fundamentalBin) + ": " +
+           F(state.fundamentalBin * hzPerEntry, 2) + " Hz, " + F(state.fundamentalLevel, 1) +
+           " dBm\n";
     for (int p = 0; p < 5; ++p) {
-        out += "Peak " + std::to_string(p + 1) +
-               Format(" entry %d: %.2f Hz, %.1f dBm\n", state.harmonicBins[p],
-                      state.harmonicBins[p] * hzPerEntry, state.harmonicLevels[p]);
+        out += "Peak " + std::to_string(p + 1) + " entry " + std::to_string(state.harmonicBins[p]) +
+               ": " + F(state.harmonicBins[p] * hzPerEntry, 2) + " Hz, " +
+               F(state.harmonicLevels[p], 1) + " dBm\n";
     }
     if (!metrics.valid) {
         out += "Distortion figures: not available\n";
         return out;
     }
-    out += Format("Harmonic THD (2..10): %.4f %% (%.2f dB)\n", metrics.thdPercent, metrics.thdDb);
-    out += Format("THD+N: %.4f %% (%.2f dB)\n", metrics.thdnPercent, metrics.thdnDb);
-    out += Format("SINAD: %.2f dB\n", metrics.sinadDb);
-    out += Format("SNR: %.2f dB\n", metrics.snrDb);
-    out += Format("ENOB: %.2f bits\n", metrics.enob);
-    out +=
-        Format("SFDR: %.2f dB (spur at %.2f Hz)\n", metrics.sfdrDb, metrics.spurBin * hzPerEntry);
+    out += "Harmonic THD (2..10): " + F(metrics.thdPercent, 4) + " % (" + F(metrics.thdDb, 2) +
+           " dB)\n";
+    out += "THD+N: " + F(metrics.thdnPercent, 4) + " % (" + F(metrics.thdnDb, 2) + " dB)\n";
+    out += "SINAD: " + F(metrics.sinadDb, 2) + " dB\n";
+    out += "SNR: " + F(metrics.snrDb, 2) + " dB\n";
+    out += "ENOB: " + F(metrics.enob, 2) + " bits\n";
+    out += "SFDR: " + F(metrics.sfdrDb, 2) + " dB (spur at " + F(metrics.spurBin * hzPerEntry, 2) +
+           " Hz)\n";
     return out;
 }
 

@@ -10,7 +10,7 @@
 // What the measurement code asks of the operator interface (the dialog, the
 // console tool, or a recording fake in tests).
 class MeasurementUi {
-public:
+  public:
     virtual ~MeasurementUi() = default;
     // Copy every bound control into its MeasurementState field.
     virtual void RefreshSettings() = 0;
@@ -18,11 +18,11 @@ public:
     virtual void ShowValues() = 0;
     // Dispatch at most one waiting message, without waiting; handlers may run nested.
     virtual void PumpMessages() = 0;
-    virtual void ResetProgress() = 0;              // range 0..100, position 0
+    virtual void ResetProgress() = 0;  // range 0..100, position 0
     virtual void SetProgress(int percent) = 0;
     virtual void MessageBox(const std::string& text) = 0;  // modal, one OK button
-    virtual int RateSelection() = 0;               // index of the rate list's selection
-    virtual void RepaintPlot() = 0;                // invalidate the plot rectangle
+    virtual int RateSelection() = 0;                       // index of the rate list's selection
+    virtual void RepaintPlot() = 0;                        // invalidate the plot rectangle
     // The cycle's received block, (resolution + 1) x N bytes as they came, once
     // reception is complete; for tools that keep it. Does nothing by default.
     virtual void BlockReceived(const unsigned char* /*block*/, int /*count*/) {}
@@ -30,7 +30,7 @@ public:
 
 // Integer settings (and the COM device map's paths) in named sections.
 class Profile {
-public:
+  public:
     virtual ~Profile() = default;
     virtual int ReadInt(const std::string& section, const std::string& key, int defaultValue) = 0;
     virtual void WriteInt(const std::string& section, const std::string& key, int value) = 0;
@@ -51,7 +51,8 @@ public:
 // shown through ui.MessageBox. A timeout, a lost device ("Instrument
 // connection lost.") or a line that does not go quiet in a drain ("The
 // instrument keeps sending; check the line.") ends the cycle and leaves the
-// previous results in place;
+// previous results in place; a lost device also clears state.connected and
+// shows "COMn:Error" first;
 // "Array overflow error." and "Bits error" are shown and the cycle goes on. A
 // rate selection, sample count or channel outside the tables is refused before
 // any byte is sent.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
+#include <clocale>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -32,9 +33,16 @@ std::string BaseName(const char* argv0) {
     return name.empty() ? "pelkor" : name;
 }
 
+// A box in the dialog's font, also when no dialog is open yet.
+void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text) {
+    QMessageBox box(icon, title, text, QMessageBox::Ok);
+    box.setFont(DialogFont());
+    box.exec();
+}
+
 // The serial library's "Library Error" report, as a modal box before the process ends.
 void ShowLibraryError(const char* title, const char* text) {
-    QMessageBox::critical(nullptr, QString::fromUtf8(title), QString::fromUtf8(text));
+    ShowBox(QMessageBox::Critical, QString::fromUtf8(title), QString::fromUtf8(text));
 }
 
 }  // namespace
@@ -95,14 +103,17 @@ int CSpectrumApp::Run(int argc, char** argv) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
+    // Qt has just taken the C library's locale from the environment; numbers
+    // read or written through it keep their '.' whatever the desktop's language.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QString::fromStdString(program));
     SetReportHandler(&ShowLibraryError);
     // Without a word here the operator would lose every change of this session.
     if (!profile.LastError().isEmpty()) {
-        QMessageBox::warning(nullptr, QApplication::applicationName(), profile.LastError());
+        ShowBox(QMessageBox::Warning, QApplication::applicationName(), profile.LastError());
     }
     profile.SetSaveFailedHandler([](const QString& reason) {
-        QMessageBox::warning(nullptr, QApplication::applicationName(), reason);
+        ShowBox(QMessageBox::Warning, QApplication::applicationName(), reason);
     });
 
     {

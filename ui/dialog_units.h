@@ -19,10 +19,10 @@ constexpr int DluToPixelsY(int y) {
     return MulDivRound(y, 13, 8);
 }
 
-// A template rectangle (x, y, width, height in DLU) in client pixels; both
-// corners are mapped, as the platform maps dialog rectangles.
+// A template rectangle (x, y, width, height in DLU) in client pixels. Each of
+// the four is converted on its own, as the dialog manager converts a control's
+// position and size: mapping the far corner instead would make some controls a
+// pixel narrower or shorter.
 inline QRect DluRect(int x, int y, int w, int h) {
-    const int left = DluToPixelsX(x);
-    const int top = DluToPixelsY(y);
-    return QRect(left, top, DluToPixelsX(x + w) - left, DluToPixelsY(y + h) - top);
+    return QRect(DluToPixelsX(x), DluToPixelsY(y), DluToPixelsX(w), DluToPixelsY(h));
 }

@@ -1,17 +1,12 @@
 #include "ui/plot.h"
 
 #include <algorithm>
-#include <cstdio>
+
+#include "measurement/number_text.h"
 
 PlotArea plotArea;
 
 namespace {
-
-std::string Format(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
 
 // Restores the earlier pen when a drawing step is done with its own.
 class PenScope {
@@ -122,13 +117,13 @@ FrequencyLabels FormatFrequencyLabels(int sampleRate) {
     FrequencyLabels labels;
     const double r = sampleRate;
     if (sampleRate <= 1800) {
-        labels.rightEnd = Format("%.1fHz", r * 0.5);
+        labels.rightEnd = FixedText(r * 0.5, 1) + "Hz";
         const double factors[4] = {0.1, 0.2, 0.3, 0.4};
-        for (int i = 0; i < 4; ++i) labels.fraction[i] = Format("%.1fHz", r * factors[i]);
+        for (int i = 0; i < 4; ++i) labels.fraction[i] = FixedText(r * factors[i], 1) + "Hz";
     } else {
-        labels.rightEnd = Format("%.2fKHz", r * 0.0005);
+        labels.rightEnd = FixedText(r * 0.0005, 2) + "KHz";
         const double factors[4] = {0.0001, 0.0002, 0.0003, 0.0004};
-        for (int i = 0; i < 4; ++i) labels.fraction[i] = Format("%.2fKHz", r * factors[i]);
+        for (int i = 0; i < 4; ++i) labels.fraction[i] = FixedText(r * factors[i], 2) + "KHz";
     }
     return labels;
 }

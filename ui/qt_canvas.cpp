@@ -77,12 +77,15 @@ void CQtPlotCanvas::AddRow(int y, int x0, int x1) {
 void CQtPlotCanvas::Rectangle(const PlotRect& rect) {
     FlushRun();
     if (rect.Width() <= 0 || rect.Height() <= 0) return;
-    painter_.fillRect(QRect(QPoint(rect.left, rect.top), QPoint(rect.right - 1, rect.bottom - 1)),
-                      Qt::white);
-    painter_.setPen(CosmeticPen(pen_));
-    painter_.setBrush(Qt::NoBrush);
-    // With an aliased cosmetic pen drawRect(x, y, w, h) covers x..x+w, y..y+h.
-    painter_.drawRect(rect.left, rect.top, rect.Width() - 1, rect.Height() - 1);
+    const QRect box(QPoint(rect.left, rect.top), QPoint(rect.right - 1, rect.bottom - 1));
+    painter_.fillRect(box, Qt::white);
+    // The outline as four one-pixel bands inside the box: a cosmetic pen would
+    // be one device pixel wide and leave white outside the right and bottom edges.
+    const QColor outline = ToQColor(pen_);
+    painter_.fillRect(QRect(box.left(), box.top(), box.width(), 1), outline);
+    painter_.fillRect(QRect(box.left(), box.bottom(), box.width(), 1), outline);
+    painter_.fillRect(QRect(box.left(), box.top(), 1, box.height()), outline);
+    painter_.fillRect(QRect(box.right(), box.top(), 1, box.height()), outline);
 }
 
 PlotColor CQtPlotCanvas::SelectPen(PlotColor color) {

@@ -1,4 +1,4 @@
-// The plot's drawing surface on a QPainter: one-pixel cosmetic pens, no
+// The plot's drawing surface on a QPainter: pixels as logical 1 x 1 squares, no
 // antialiasing, and lines that stop one pixel short of their end.
 #pragma once
 

@@ -1,7 +1,8 @@
 #include "ui/readouts.h"
 
 #include <cmath>
-#include <cstdio>
+
+#include "measurement/number_text.h"
 
 double FrequencyAt(const PlotRect& r, int sampleRate, int x) {
     return static_cast<double>(x - r.left) / r.Width() * (sampleRate * 0.5);
@@ -12,21 +13,15 @@ double LevelAt(const PlotRect& r, int y) {
 }
 
 std::string FormatCursorText(double frequency, double level) {
-    char text[96];
-    if (frequency > 1000.0) {
-        std::snprintf(text, sizeof text, "%.2fKHz  %.1fdBm", frequency * 0.001, level);
-    } else {
-        std::snprintf(text, sizeof text, "%.0fHz  %.1fdBm", frequency, level);
-    }
-    return text;
+    const std::string where = frequency > 1000.0 ? FixedText(frequency * 0.001, 2) + "KHz"
+                                                 : FixedText(frequency, 0) + "Hz";
+    return where + "  " + FixedText(level, 1) + "dBm";
 }
 
 std::string FormatMarkerDelta(double frequency, double level, double markerFrequency,
                               double markerLevel) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%.1fHz  %.1fdB", std::fabs(frequency - markerFrequency),
-                  level - markerLevel);
-    return text;
+    return FixedText(std::fabs(frequency - markerFrequency), 1) + "Hz  " +
+           FixedText(level - markerLevel, 1) + "dB";
 }
 
 std::optional<CursorReading> ReadCursor(const PlotArea& area, int sampleRate, int x, int y) {

@@ -40,6 +40,7 @@
 #include "ui/serial_ports.h"
 #include "ui/serial_ports_dlg.h"
 #include "ui/up_down.h"
+#include "ui/wheel_focus.h"
 
 namespace {
 
@@ -72,6 +73,14 @@ int StepClamped(int value, int iDelta, int lo, int hi) {
 
 }  // namespace
 
+QFont DialogFont() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(10);
+    // The template's font is narrower than DejaVu Sans; this keeps its texts in their boxes.
+    font.setStretch(88);
+    return font;
+}
+
 QString ControlName(int id) {
     return QStringLiteral("IDC_%1").arg(id);
 }
@@ -85,10 +94,7 @@ CSpectrumDlg::CSpectrumDlg(MeasurementState& state, PlotArea& area, Profile& pro
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setMouseTracking(true);
 
-    dialogFont_ = QFont(QStringLiteral("DejaVu Sans"));
-    dialogFont_.setPixelSize(10);
-    // The template's font is narrower than DejaVu Sans; this keeps its texts in their boxes.
-    dialogFont_.setStretch(88);
+    dialogFont_ = DialogFont();
     setFont(dialogFont_);
     plotFont_ = QFont(QStringLiteral("DejaVu Sans"));
     plotFont_.setPixelSize(12);
@@ -152,6 +158,7 @@ void CSpectrumDlg::CreateControls() {
         const int dropped = c->height();
         c->setMaxVisibleItems(std::max(1, (dropped - kListClosedHeight) / 16));
         c->resize(c->width(), kListClosedHeight);
+        CWheelNeedsFocus::Install(c);
         return c;
     };
     auto radio = [&](int id, const char* text, int x, int y, int cx, int cy) {
@@ -164,7 +171,9 @@ void CSpectrumDlg::CreateControls() {
     auto button = [&](int id, const char* text, int x, int y, int cx, int cy) {
         auto* b = new QPushButton(QString::fromLatin1(text), this);
         b->setFocusPolicy(Qt::StrongFocus);
-        b->setAutoDefault(true);
+        // The template has no default button: none is drawn as one, and Enter
+        // on a focused button is handled in keyPressEvent.
+        b->setAutoDefault(false);
         place(b, id, x, y, cx, cy);
         return b;
     };
@@ -239,10 +248,12 @@ void CSpectrumDlg::CreateControls() {
     runGroup_ = group({stop_, run_});
     windowGroup_ = group({windowOn_, windowOff_});
 
-    // Tab order is template order over the controls with a tab stop.
+    // The focus chain runs in template order over every control that can take
+    // the focus, radio buttons included: left out, they would end up at the end
+    // of the chain and Tab from one would jump to the first control.
     QWidget* previous = nullptr;
     for (QWidget* w : controls_) {
-        if (!(w->focusPolicy() & Qt::TabFocus)) continue;
+        if (w->focusPolicy() == Qt::NoFocus) continue;
         if (previous) setTabOrder(previous, w);
         previous = w;
     }
@@ -336,7 +347,11 @@ void CSpectrumDlg::RefreshSettings() {
 void CSpectrumDlg::ShowValues() {
     auto setText = [](QLineEdit* e, const std::string& text) {
         const QString s = QString::fromStdString(text);
-        if (e->text() != s) e->setText(s);
+        if (e->text() == s) return;
+        e->setText(s);
+        // setText leaves the cursor at the end, and a text longer than the
+        // field would then show only its tail ("961.0Hz" for "2961.0Hz").
+        e->setCursorPosition(0);
     };
     setText(fundamentalEdit_, state_.fundamentalText);
     setText(amplitudeEdit_, state_.amplitudeText);
@@ -369,6 +384,7 @@ void CSpectrumDlg::SetProgress(int percent) {
 }
 
 void CSpectrumDlg::MessageBox(const std::string& text) {
+    ++boxesShown_;
     ++openBoxes_;
     ShowMessageBox(QString::fromStdString(text));
     --openBoxes_;
@@ -377,6 +393,8 @@ void CSpectrumDlg::MessageBox(const std::string& text) {
 void CSpectrumDlg::ShowMessageBox(const QString& text) {
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
                     QMessageBox::Ok, this);
+    // A window does not take its parent's font; the box speaks in the dialog's.
+    box.setFont(font());
     box.exec();
 }
 
@@ -420,6 +438,7 @@ void CSpectrumDlg::UpdatePortToolTip() {
 void CSpectrumDlg::OnSysCommand(int id) {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about(this);
+        about.setFont(font());
         about.exec();
     }
 }
@@ -456,7 +475,16 @@ void CSpectrumDlg::OnSingleConvert() {
 void CSpectrumDlg::OnTimer(int /*id*/) {
     // A tick that finds an earlier tick's box still open waits for it to close.
     if (openBoxes_ > 0) return;
+    const int boxesBefore = boxesShown_;
     RunGuardedCycle();
+    // A box means this tick's cycle failed. The next tick would fail again and
+    // reopen it within a few milliseconds of OK, so "Stop" could never be
+    // reached: run mode ends here.
+    if (boxesShown_ != boxesBefore) {
+        runTimer_.stop();
+        CheckIndex(runGroup_, 0);
+        state_.runMode = 0;
+    }
 }
 
 void CSpectrumDlg::OnStop() {
@@ -674,7 +702,11 @@ void CSpectrumDlg::keyPressEvent(QKeyEvent* event) {
             return;
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            // A focused push button has taken its own Enter already.
+            // Enter is the focused push button's command, otherwise command 1.
+            if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+                button->click();
+                return;
+            }
             OnOK();
             return;
         case Qt::Key_Escape:

@@ -63,6 +63,10 @@ inline constexpr const char* kNoPortText = "Please select a valid COM port";
 // Object name of a control id: "IDC_1072".
 QString ControlName(int id);
 
+// The templates' 8-point font as this system draws it; the dialog and every
+// box it opens use it.
+QFont DialogFont();
+
 class CSpectrumDlg : public QDialog, public MeasurementUi {
     Q_OBJECT
   public:
@@ -158,6 +162,7 @@ class CSpectrumDlg : public QDialog, public MeasurementUi {
     QFont plotFont_;
     QTimer runTimer_;
     int openBoxes_ = 0;
+    int boxesShown_ = 0;  // every box so far, to tell whether a tick showed one
     bool ending_ = false;
     bool correctingSize_ = false;
     std::vector<QWidget*> controls_;

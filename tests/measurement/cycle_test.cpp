@@ -359,9 +359,16 @@ TEST_P(CycleLostDeviceTest, StopsAndKeepsThePreviousResults) {
         };
     }
 
+    state->comPort = 7;
+    state->connected = 1;
+    state->portStatusText = "COM7:Ready";
+
     SingleConvert(*state, ui);
 
     EXPECT_EQ(ui.messages, std::vector<std::string>{"Instrument connection lost."});
+    // A dead device no longer reads as ready.
+    EXPECT_EQ(state->connected, 0);
+    EXPECT_EQ(state->portStatusText, "COM7:Error");
     if (state->port != nullptr) {
         EXPECT_EQ(Written(), c.written);
     }

@@ -160,6 +160,7 @@ TEST_F(PtyTest, DeviceLostMidBlockEndsTheCycleAndKeepsTheResults) {
     options.fault = instrument::Fault::HangUpMidBlock;
     options.faultSamples = 200;
     StartInstrument(kCom, options);
+    state->comPort = kCom;
     Connect();
     state->fundamentalText = "previous";
     ui.Select(6, 3);
@@ -168,6 +169,8 @@ TEST_F(PtyTest, DeviceLostMidBlockEndsTheCycleAndKeepsTheResults) {
 
     // Noticed as a loss, not waited out as a silent instrument.
     EXPECT_EQ(ui.messages, std::vector<std::string>{"Instrument connection lost."});
+    EXPECT_EQ(state->connected, 0);
+    EXPECT_EQ(state->portStatusText, "COM" + std::to_string(kCom) + ":Error");
     EXPECT_EQ(state->fundamentalText, "previous");
     EXPECT_EQ(ui.repaintCount, 0);
 }

@@ -13,11 +13,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QtTest>
 #include <climits>
 #include <tuple>
+#include <utility>
 
 #include "analysis/analysis.h"
+#include "tests/comma_locale.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
@@ -32,6 +35,8 @@ class TestDialog : public QObject {
 
     void templateControlsInOrderWithTheirGeometry();
     void tabStopsFollowTemplateOrder();
+    void tabAndShiftTabFollowTemplateOrder_data();
+    void tabAndShiftTabFollowTemplateOrder();
     void freshProfileStartsAt1800And128Channel1Com3();
     void outOfRangeAndNonNumericStoredValues();
     void channelSpinClampsAndStores();
@@ -46,6 +51,12 @@ class TestDialog : public QObject {
     void runAndStopDriveTimer100();
     void clickOrTickDuringACycleDoesNothing();
     void ticksWhileTheBoxIsOpenShowNoSecondBox();
+    void aTickWhoseCycleShowsABoxEndsRunMode_data();
+    void aTickWhoseCycleShowsABoxEndsRunMode();
+    void longFieldTextsShowTheirStart();
+    void noButtonIsDrawnAsTheDefault();
+    void wheelOverAListChangesItOnlyWithFocus();
+    void boxesUseTheDialogFont();
     void cancelStopsTheTimerAndCloses();
     void mouseMoveClickAndMarkerOff();
     void readoutsBeforeTheFirstPaintChangeNothing();
@@ -56,6 +67,7 @@ class TestDialog : public QObject {
     void contextMenuAndF1OpenTheAboutBox();
     void enterClosesUnlessAButtonHasTheFocus();
     void exportsSaveOrSayWhyAndLeaveNoFile();
+    void textsKeepTheirPointUnderACommaLocale();
 };
 
 void TestDialog::initTestCase() {
@@ -82,10 +94,13 @@ void TestDialog::templateControlsInOrderWithTheirGeometry() {
     }
     QCOMPARE(f.dialog->size(), QSize(513, 561));
     QCOMPARE(f.dialog->windowTitle(), QStringLiteral("Kyv FFT Ap V1.0 "));
+    // x, y, width and height each converted on its own (rounded half up).
     // Progress bar (7, 87, 331 x 8 DLU): rows 141..153, just above the plot at 165.
-    QCOMPARE(f.Control<QProgressBar>(IDC_PROGRESS)->geometry(), QRect(11, 141, 496, 13));
-    QCOMPARE(f.Control<QPushButton>(IDC_SINGLE_CONVERT)->geometry(), QRect(323, 114, 88, 21));
-    QCOMPARE(f.Control<QLineEdit>(IDC_CURSOR)->geometry(), QRect(324, 67, 174, 19));
+    QCOMPARE(f.Control<QProgressBar>(IDC_PROGRESS)->geometry(), QRect(11, 141, 497, 13));
+    QCOMPARE(f.Control<QPushButton>(IDC_SINGLE_CONVERT)->geometry(), QRect(323, 114, 89, 21));
+    QCOMPARE(f.Control<QLineEdit>(IDC_CURSOR)->geometry(), QRect(324, 67, 174, 20));
+    QCOMPARE(f.Control<QLineEdit>(IDC_PORT_STATUS)->geometry(), QRect(32, 24, 77, 20));
+    QCOMPARE(f.Control<QRadioButton>(IDC_8BIT)->geometry(), QRect(314, 26, 41, 16));
     QCOMPARE(f.Control<QPushButton>(IDC_SINGLE_CONVERT)->text(), QStringLiteral("Single Convert"));
     QCOMPARE(qobject_cast<QLabel*>(controls[32])->text(), QStringLiteral("Port Status: "));
     QVERIFY(f.Control<QLineEdit>(IDC_PORT_STATUS)->isReadOnly());
@@ -110,6 +125,46 @@ void TestDialog::tabStopsFollowTemplateOrder() {
         QVERIFY(!(f.Control<QRadioButton>(id)->focusPolicy() & Qt::TabFocus));
     }
     QVERIFY(!(f.Control<CUpDownCtrl>(IDC_COMPORT_SPIN)->focusPolicy() & Qt::TabFocus));
+}
+
+void TestDialog::tabAndShiftTabFollowTemplateOrder_data() {
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("next");
+    QTest::addColumn<int>("previous");
+    // The tab stops in template order are 1037 1011 1035 1012 1030 1031 1032
+    // 1054 1036 1034 1074 1075 1072; a radio button (focused by a click) has
+    // none of its own and leads to the stops around it.
+    const int rows[][3] = {
+        {1037, 1011, 1072}, {1011, 1035, 1037}, {1035, 1012, 1011}, {1012, 1030, 1035},
+        {1006, 1030, 1012}, {1007, 1030, 1012}, {1030, 1031, 1012}, {1031, 1032, 1030},
+        {1032, 1054, 1031}, {1054, 1036, 1032}, {1036, 1034, 1054}, {1034, 1074, 1036},
+        {1074, 1075, 1034}, {1004, 1075, 1074}, {1005, 1075, 1074}, {1075, 1072, 1074},
+        {1015, 1072, 1075}, {1002, 1072, 1075}, {1003, 1072, 1075}, {1072, 1037, 1075},
+        {1008, 1037, 1072}, {1014, 1037, 1072},
+    };
+    for (const auto& r : rows) {
+        QTest::newRow(qPrintable(ControlName(r[0]))) << r[0] << r[1] << r[2];
+    }
+}
+
+void TestDialog::tabAndShiftTabFollowTemplateOrder() {
+    QFETCH(int, from);
+    QFETCH(int, next);
+    QFETCH(int, previous);
+    DialogFixture f;
+    f.Start();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    QApplication::setActiveWindow(f.dialog.get());
+    auto* start = f.Control<QWidget>(from);
+    for (const auto& [modifier, expected] :
+         {std::pair{Qt::NoModifier, next}, std::pair{Qt::ShiftModifier, previous}}) {
+        start->setFocus(Qt::MouseFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), start);
+        QTest::keyClick(start, Qt::Key_Tab, modifier);
+        QWidget* focused = QApplication::focusWidget();
+        QCOMPARE(focused ? focused->objectName() : QString(), ControlName(expected));
+    }
 }
 
 void TestDialog::freshProfileStartsAt1800And128Channel1Com3() {
@@ -376,6 +431,133 @@ void TestDialog::ticksWhileTheBoxIsOpenShowNoSecondBox() {
     QCOMPARE(f.dialog->cycles, 0);
 }
 
+void TestDialog::aTickWhoseCycleShowsABoxEndsRunMode_data() {
+    QTest::addColumn<bool>("lostBeforeTick");
+    QTest::newRow("the cycle shows a box") << false;
+    QTest::newRow("no connection at the tick") << true;
+}
+
+void TestDialog::aTickWhoseCycleShowsABoxEndsRunMode() {
+    QFETCH(bool, lostBeforeTick);
+    DialogFixture f;
+    f.Start({}, true);
+    // A cycle that fails every time, as with an unplugged instrument.
+    f.dialog->duringCycle = [&] { f.dialog->MessageBox("Instrument connection lost."); };
+    f.Control<QRadioButton>(IDC_RUN)->click();
+    QVERIFY(f.dialog->RunTimerActive());
+    if (lostBeforeTick) f.state->connected = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(!f.dialog->RunTimerActive(), 10000);
+    QCOMPARE(f.dialog->boxes.size(), 1);
+    QCOMPARE(f.dialog->cycles, lostBeforeTick ? 0 : 1);
+    QVERIFY(f.Control<QRadioButton>(IDC_STOP)->isChecked());
+    QVERIFY(!f.Control<QRadioButton>(IDC_RUN)->isChecked());
+    f.dialog->RefreshSettings();
+    QCOMPARE(f.state->runMode, 0);
+    // Nothing ticks any more: no second box, however long one waits.
+    QTest::qWait(400);
+    QCOMPARE(f.dialog->boxes.size(), 1);
+
+    // A tick whose cycle succeeds keeps running.
+    f.dialog->duringCycle = nullptr;
+    f.state->connected = 1;
+    f.Control<QRadioButton>(IDC_RUN)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(f.dialog->cycles >= (lostBeforeTick ? 2 : 3), 10000);
+    QVERIFY(f.dialog->RunTimerActive());
+    QVERIFY(f.Control<QRadioButton>(IDC_RUN)->isChecked());
+}
+
+void TestDialog::longFieldTextsShowTheirStart() {
+    DialogFixture f;
+    f.Start();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    auto* marker = f.Control<QLineEdit>(IDC_MARKER);
+    f.state->markerText = "2961.0Hz  191.5dB";
+    f.dialog->ShowValues();
+    // Longer than its field, so only one end of it can show: the start.
+    QVERIFY2(marker->fontMetrics().horizontalAdvance(marker->text()) > marker->width() - 8,
+             qPrintable(QString::number(marker->fontMetrics().horizontalAdvance(marker->text()))));
+    QCOMPARE(marker->cursorPosition(), 0);
+    f.state->cursorText = "2.96KHz  -179.9dBm and more than fits";
+    f.dialog->ShowValues();
+    QCOMPARE(f.Control<QLineEdit>(IDC_CURSOR)->cursorPosition(), 0);
+}
+
+void TestDialog::noButtonIsDrawnAsTheDefault() {
+    DialogFixture f;
+    f.Start();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    for (QPushButton* b : f.dialog->findChildren<QPushButton*>()) {
+        QVERIFY2(!b->isDefault() && !b->autoDefault(), qPrintable(b->objectName()));
+    }
+    // Focused, a button is still what Enter runs.
+    QPushButton* off = f.Control<QPushButton>(IDC_MARKER_OFF);
+    f.state->markerText = "1.0Hz  1.0dB";
+    f.dialog->ShowValues();
+    off->setFocus();
+    QTest::keyClick(off, Qt::Key_Enter);
+    QCOMPARE(f.Control<QLineEdit>(IDC_MARKER)->text(), QStringLiteral("Click on graph"));
+    QVERIFY(f.dialog->isVisible());
+    QVERIFY(!off->isDefault());
+}
+
+void TestDialog::wheelOverAListChangesItOnlyWithFocus() {
+    DialogFixture f;
+    f.Start();
+    f.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.dialog.get()));
+    auto* rates = f.Control<QComboBox>(IDC_SAMPLE_RATE);
+    auto wheel = [&](int delta) {
+        const QPointF at(rates->width() / 2, rates->height() / 2);
+        QWheelEvent event(at, rates->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(rates, &event);
+    };
+    f.Control<QLineEdit>(IDC_PORT_STATUS)->setFocus();
+    wheel(-120);
+    wheel(120);
+    wheel(-120);
+    QCOMPARE(rates->currentIndex(), 6);
+    QCOMPARE(f.state->sampleRate, 1800);
+    QVERIFY(f.dialog->boxes.isEmpty());
+    QVERIFY(!QFile::exists(f.ProfilePath()));
+
+    rates->setFocus();
+    QTRY_VERIFY(rates->hasFocus());
+    wheel(-120);  // down the list: the next rate, with the list's handler
+    QCOMPARE(rates->currentIndex(), 7);
+    QCOMPARE(f.state->sampleRate, 2000);
+    QCOMPARE(f.Stored(kKeySampleRate), 7);
+}
+
+void TestDialog::boxesUseTheDialogFont() {
+    QTemporaryDir dir;
+    CIniProfile profile(dir.filePath(QStringLiteral("pelkor.INI")));
+    auto state = std::make_unique<MeasurementState>();
+    PlotArea area;
+    CSpectrumDlg dialog(*state, area, profile);
+    QVERIFY(dialog.font() != QApplication::font());
+    QList<QFont> seen;
+    auto inspect = [&] {
+        QTimer::singleShot(0, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            QVERIFY(modal);
+            seen << modal->font();
+            for (QLabel* l : modal->findChildren<QLabel*>()) {
+                if (!l->text().isEmpty()) seen << l->font();
+            }
+            qobject_cast<QDialog*>(modal)->done(0);
+        });
+    };
+    inspect();
+    dialog.MessageBox("Please select a valid COM port");
+    inspect();
+    dialog.OnSysCommand(IDM_ABOUTBOX);
+    QVERIFY(seen.size() >= 4);
+    for (const QFont& font : seen) QCOMPARE(font, dialog.font());
+}
+
 void TestDialog::cancelStopsTheTimerAndCloses() {
     DialogFixture f;
     f.Start({}, true);
@@ -523,7 +705,8 @@ void TestDialog::contextMenuAndF1OpenTheAboutBox() {
                  QStringLiteral("Save plot as PNG\u2026"), QStringLiteral("Copy measurements"),
                  QStringLiteral("Distortion\u2026"), QStringLiteral("Harmonic markers"),
                  QStringLiteral("Trace holds"), QStringLiteral("Zoom mode"),
-                 QStringLiteral("Reset zoom"), QStringLiteral("Serial ports\u2026")}));
+                 QStringLiteral("Reset zoom"), QStringLiteral("Spectrogram\u2026"),
+                 QStringLiteral("Serial ports\u2026")}));
 
     QString about;
     QTimer::singleShot(0, [&] {
@@ -594,6 +777,35 @@ void TestDialog::exportsSaveOrSayWhyAndLeaveNoFile() {
 
     f.dialog->CopyMeasurements();
     QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("1800")));
+}
+
+void TestDialog::textsKeepTheirPointUnderACommaLocale() {
+    const CCommaLocale locale;
+    QVERIFY2(locale.Error().empty(), locale.Error().c_str());
+    DialogFixture f;
+    f.Start();
+    f.state->sampleRate = 6000;
+    f.dialog->resize(600, 500);
+    f.dialog->grab();
+    f.area.markerX = 200;
+    f.area.markerY = 250;
+    f.dialog->OnMouseMove(QPoint(315, 300));
+    QCOMPARE(f.Control<QLineEdit>(IDC_CURSOR)->text(), QStringLiteral("1.50KHz  -65.7dBm"));
+    QCOMPARE(f.Control<QLineEdit>(IDC_MARKER)->text(), QStringLiteral("627.3Hz  -31.7dB"));
+
+    f.state->sampleCount = 128;
+    f.state->fundamentalBin = 5;
+    f.state->fundamentalLevel = 8.25;
+    f.state->thdEnabled = 1;
+    FormatResultTexts(*f.state);
+    f.dialog->ShowValues();
+    QCOMPARE(f.Control<QLineEdit>(IDC_AMPLITUDE)->text(), QStringLiteral("8.2 dBm"));
+    QVERIFY2(!f.Control<QLineEdit>(IDC_THD)->text().contains(QLatin1Char(',')),
+             qPrintable(f.Control<QLineEdit>(IDC_THD)->text()));
+
+    const FrequencyLabels labels = FormatFrequencyLabels(1800);
+    QCOMPARE(labels.rightEnd, std::string("900.0Hz"));
+    QCOMPARE(FormatFrequencyLabels(6000).fraction[0], std::string("0.60KHz"));
 }
 
 QTEST_MAIN(TestDialog)

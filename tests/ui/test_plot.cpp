@@ -1,10 +1,13 @@
 // The plot painter's geometry through a recording canvas, and the Qt canvas's
 // pixels for the platform's line rule.
+#include <QCryptographicHash>
 #include <QFontDatabase>
 #include <QImage>
 #include <QPainter>
 #include <QtTest>
+#include <cmath>
 #include <memory>
+#include <utility>
 
 #include "tests/ui/recording_canvas.h"
 #include "ui/plot.h"
@@ -51,6 +54,9 @@ class TestPlot : public QObject {
     void zeroSampleCountDrawsNoMarks();
     void qtCanvasLinesStopOnePixelShort();
     void qtCanvasRectangleCoversLeftToRightMinusOne();
+    void paintedPlotHasSolidLinesAtEveryRatio_data();
+    void paintedPlotHasSolidLinesAtEveryRatio();
+    void paintedPlotAtRatioOneIsUnchanged();
 };
 
 void TestPlot::firstPaintFramesWithoutTraceThenLeftMovesByOne() {
@@ -272,6 +278,117 @@ void TestPlot::qtCanvasRectangleCoversLeftToRightMinusOne() {
     QCOMPARE(image.pixelColor(50, 20), QColor(10, 10, 10));
     QCOMPARE(image.pixelColor(20, 40), QColor(10, 10, 10));
     QCOMPARE(image.pixelColor(20, 20), QColor(Qt::white));
+}
+
+namespace {
+
+const QColor kOutside(0, 128, 0);  // no colour of the plot
+
+// Two paints (the second one draws the trace) of a 600 x 500 client area onto
+// an image of that logical size at the device-pixel ratio given.
+QImage PaintAtRatio(PlotFixture& f, qreal ratio) {
+    QImage image(qRound(600 * ratio), qRound(500 * ratio), QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(kOutside);
+    for (int paint = 0; paint < 2; ++paint) {
+        QPainter painter(&image);
+        CQtPlotCanvas canvas(painter);
+        PaintPlot(canvas, kClient600x500, *f.state, f.area, nullptr);
+    }
+    return image;
+}
+
+// The device pixels under logical pixels first..last (inclusive) at a ratio,
+// with the edges rounded half up as the raster engine rounds them.
+std::pair<int, int> DeviceSpan(int first, int last, qreal ratio) {
+    return {static_cast<int>(std::floor(first * ratio + 0.5)),
+            static_cast<int>(std::floor((last + 1) * ratio + 0.5)) - 1};
+}
+
+// A trace that rises and falls steeply across 512 entries, inside the frame.
+void FillSteepTrace(MeasurementState& s) {
+    s.sampleCount = 1024;
+    for (int k = 0; k <= 512; ++k) s.spectrum[k] = -90.0 + 80.0 * std::sin(k * 0.37);
+}
+
+}  // namespace
+
+void TestPlot::paintedPlotHasSolidLinesAtEveryRatio_data() {
+    QTest::addColumn<qreal>("ratio");
+    QTest::newRow("1") << qreal(1);
+    QTest::newRow("1.25") << qreal(1.25);
+    QTest::newRow("1.5") << qreal(1.5);
+    QTest::newRow("2") << qreal(2);
+}
+
+void TestPlot::paintedPlotHasSolidLinesAtEveryRatio() {
+    QFETCH(qreal, ratio);
+    PlotFixture f;
+    FillSteepTrace(*f.state);
+    f.area.markerX = 300;
+    f.area.markerY = 300;
+    const QImage image = PaintAtRatio(f, ratio);
+    const PlotRect frame{40, 165, 590, 480};
+    const QColor red(255, 0, 0);
+
+    // Every device column under the trace holds a trace pixel.
+    const int lastX = static_cast<int>(511.0 / 512 * (590 - 41) + 41);
+    const auto [x0, x1] = DeviceSpan(41, lastX - 1, ratio);
+    const auto [yTop, yBottom] = DeviceSpan(frame.top, frame.bottom - 1, ratio);
+    int gaps = 0;
+    for (int x = x0; x <= x1; ++x) {
+        bool hit = false;
+        for (int y = yTop; y <= yBottom && !hit; ++y) hit = image.pixelColor(x, y) == red;
+        if (!hit) ++gaps;
+    }
+    QVERIFY2(gaps == 0, qPrintable(QStringLiteral("%1 of %2 device columns of the trace are empty")
+                                       .arg(gaps)
+                                       .arg(x1 - x0 + 1)));
+
+    // The frame's outline covers every device pixel of its logical pixels, and
+    // nothing of the frame lies beyond it.
+    const auto [left0, left1] = DeviceSpan(frame.left, frame.left, ratio);
+    const auto [right0, right1] = DeviceSpan(frame.right - 1, frame.right - 1, ratio);
+    const auto [top0, top1] = DeviceSpan(frame.top, frame.top, ratio);
+    const auto [bottom0, bottom1] = DeviceSpan(frame.bottom - 1, frame.bottom - 1, ratio);
+    int broken = 0;
+    for (int x = left0; x <= right1; ++x) {
+        for (int y : {top0, top1, bottom0, bottom1}) broken += image.pixelColor(x, y) != Qt::black;
+    }
+    for (int y = top0; y <= bottom1; ++y) {
+        for (int x : {left0, left1, right0, right1}) broken += image.pixelColor(x, y) != Qt::black;
+    }
+    QCOMPARE(broken, 0);
+    for (int y = top0; y <= bottom1; ++y) QCOMPARE(image.pixelColor(right1 + 1, y), kOutside);
+    for (int x = left0; x <= right1; ++x) QCOMPARE(image.pixelColor(x, bottom1 + 1), kOutside);
+
+    // The marker's strokes have no holes either: 30 logical pixels each way.
+    const auto [mx0, mx1] = DeviceSpan(285, 314, ratio);
+    const auto [my0, my1] = DeviceSpan(300, 300, ratio);
+    const QColor blue(0, 0, 255);
+    for (int x = mx0; x <= mx1; ++x) {
+        for (int y = my0; y <= my1; ++y) QCOMPARE(image.pixelColor(x, y), blue);
+    }
+}
+
+void TestPlot::paintedPlotAtRatioOneIsUnchanged() {
+    PlotFixture f;
+    FillSteepTrace(*f.state);
+    f.area.markerX = 300;
+    f.area.markerY = 300;
+    const QImage image = PaintAtRatio(f, 1);
+    // Frame, grid, trace and marker, without the labels (their glyphs follow
+    // the font renderer): the pixels as the plot has always drawn them.
+    const QImage inside = image.copy(40, 165, 550, 315);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (int y = 0; y < inside.height(); ++y) {
+        for (int x = 0; x < inside.width(); ++x) {
+            const QRgb p = inside.pixel(x, y) & 0xffffff;
+            hash.addData(QByteArrayView(reinterpret_cast<const char*>(&p), 3));
+        }
+    }
+    QCOMPARE(hash.result().toHex(),
+             QByteArray("a599a2d6b2eaa0a1598f0c1840821f1b626b7ba9bfe7dde65637166a3ff03315"));
 }
 
 QTEST_MAIN(TestPlot)
