@@ -88,10 +88,19 @@ std::map<std::string, std::string> ByIdLinks(const DiscoveryOs& os) {
 
 void ReadDeviceDetails(const fs::path& classDir, const DiscoveryOs& os, SerialDevice* device) {
     std::error_code ec;
-    const fs::path driverLink = fs::read_symlink(classDir / "device" / "driver", ec);
-    if (!ec) device->driver = driverLink.filename().string();
     fs::path dir = fs::canonical(classDir / "device", ec);
     if (ec) return;
+    // Since Linux 6.5 a serial-core port hangs below "port" and "ctrl" devices of the
+    // serial-base bus; the driver that names the hardware is above them.
+    fs::path owner = dir;
+    for (int i = 0; i < 3 && !owner.empty(); ++i) {
+        std::error_code linkError;
+        const fs::path driver = fs::canonical(owner / "driver", linkError);
+        if (linkError) break;
+        device->driver = driver.filename().string();
+        if (driver.parent_path().parent_path().filename() != "serial-base") break;
+        owner = owner.parent_path();
+    }
     const fs::path sysRoot = fs::weakly_canonical(os.sysRoot, ec);
     for (int i = 0; i < kMaxUsbAncestors && !dir.empty() && dir != sysRoot; ++i) {
         if (Exists(dir / "idVendor")) {

@@ -71,7 +71,9 @@ CPortWatch::CPortWatch(QObject* parent, MeasurementState& state, std::function<v
 void CPortWatch::Follow(const std::string& path) {
     // Watch the folder of the path (a by-id link vanishes and comes back there).
     const QString folder = QFileInfo(QString::fromStdString(path)).absolutePath();
-    if (folder == watchedFolder_) return;
+    // udev removes /dev/serial/by-id with its last link; the watch then lapses and
+    // is taken up again once the folder is back.
+    if (folder == watchedFolder_ && watcher_.directories().contains(folder)) return;
     if (!watchedFolder_.isEmpty()) watcher_.removePath(watchedFolder_);
     watchedFolder_.clear();
     if (QFileInfo(folder).isDir() && watcher_.addPath(folder)) watchedFolder_ = folder;

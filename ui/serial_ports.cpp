@@ -27,6 +27,7 @@ void CSerialPorts::Reset() {
     overrides_.clear();
     database_ = CComDatabase();
     present_.clear();
+    lookedFor_.clear();
 }
 
 std::vector<ComPortRow> CSerialPorts::Rows() const {
@@ -34,9 +35,15 @@ std::vector<ComPortRow> CSerialPorts::Rows() const {
 }
 
 std::string CSerialPorts::Describe(int comNumber, const std::string& path) {
-    // A device plugged in since the last look is described, not shown as absent.
-    if (FindSerialDevice(present_, path) == nullptr && !DeviceIdentity(path).empty()) {
-        present_ = ListSerialDevices(ActiveDiscoveryOs());
+    // A device plugged in since the last look is described, not shown as absent; a
+    // path that is no serial device (a pseudo-terminal) is looked for once, not at
+    // every refresh of the dialog.
+    if (FindSerialDevice(present_, path) == nullptr) {
+        const std::string identity = DeviceIdentity(path);
+        if (!identity.empty() && lookedFor_[path] != identity) {
+            lookedFor_[path] = identity;
+            present_ = ListSerialDevices(ActiveDiscoveryOs());
+        }
     }
     return DescribeComPort(comNumber, path, present_);
 }

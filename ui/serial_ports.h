@@ -43,6 +43,7 @@ class CSerialPorts {
     std::map<int, std::string> overrides_;
     CComDatabase database_;
     std::vector<SerialDevice> present_;
+    std::map<std::string, std::string> lookedFor_;  // path -> its identity when last looked for
 };
 
 // The one instance of the process.

@@ -429,6 +429,9 @@ void CSpectrumDlg::UpdatePortToolTip() {
                 tip = tip.isEmpty() ? reason : tip + QLatin1Char('\n') + reason;
             }
         }
+        if (!state_.portProblemText.empty()) {
+            tip += QLatin1Char('\n') + QString::fromStdString(state_.portProblemText);
+        }
     }
     if (portStatus_->toolTip() != tip) portStatus_->setToolTip(tip);
 }

@@ -82,6 +82,25 @@ class FakeSerialTree {
         Publish(name, platform, "");
     }
 
+    // A serial-core port as Linux 6.5 and later lay it out: below "ctrl" and "port"
+    // devices of the serial-base bus, the hardware's driver above them.
+    void AddSerialBaseUart(const std::string& name, int type) {
+        const std::filesystem::path pnp = Sys() / "devices" / "pnp0" / "00:00";
+        const std::filesystem::path ctrl = pnp / "00:00:0";
+        const std::filesystem::path port = ctrl / "00:00:0.0";
+        std::filesystem::create_directories(port / "tty" / name);
+        Write(port / "tty" / name / "type", std::to_string(type));
+        const std::pair<std::filesystem::path, std::filesystem::path> drivers[] = {
+            {pnp, Sys() / "bus" / "pnp" / "drivers" / "serial"},
+            {ctrl, Sys() / "bus" / "serial-base" / "drivers" / "ctrl"},
+            {port, Sys() / "bus" / "serial-base" / "drivers" / "port"}};
+        for (const auto& [dir, driver] : drivers) {
+            std::filesystem::create_directories(driver);
+            std::filesystem::create_directory_symlink(driver, dir / "driver");
+        }
+        Publish(name, port, "");
+    }
+
     // A tty with no device behind it (a virtual console).
     void AddConsole(const std::string& name) {
         std::filesystem::create_directories(Sys() / "devices" / "virtual" / "tty" / name);

@@ -137,6 +137,15 @@ TEST_F(DiscoveryTest, UnprintableDeviceStringsAreNeutralised) {
     EXPECT_EQ(d->product, "Evil?[2Jname");
 }
 
+TEST(DiscoverySerialBaseTest, NamesTheUartsDriverAboveTheSerialBaseBus) {
+    FakeSerialTree tree;
+    tree.AddSerialBaseUart("ttyS0", 4);
+    const auto devices = ListSerialDevices(tree.Os());
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].driver, "serial");
+    EXPECT_EQ(devices[0].Description(), "serial");
+}
+
 TEST(DiscoveryRootsTest, MissingTreesGiveNoDevices) {
     DiscoveryOs os{"/nonexistent/sys", "/nonexistent/dev", nullptr};
     EXPECT_TRUE(ListSerialDevices(os).empty());
