@@ -10,7 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "analysis/metrics_text.h"
+#include "measurement/metrics_text.h"
 
 namespace {
 

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <utility>
+
+#include "measurement/number_text.h"
 
 namespace {
 
@@ -241,22 +242,14 @@ std::vector<double> GridValues(double lo, double hi, double step) {
 }
 
 std::string FormatZoomFrequency(double hz, double stepHz, int sampleRate) {
-    char text[48];
-    if (sampleRate > 1800) {
-        std::snprintf(text, sizeof text, "%.*fKHz", DecimalsFor(stepHz * 0.001), hz * 0.001);
-    } else {
-        std::snprintf(text, sizeof text, "%.*fHz", DecimalsFor(stepHz), hz);
-    }
-    return text;
+    if (sampleRate > 1800) return FixedText(hz * 0.001, DecimalsFor(stepHz * 0.001)) + "KHz";
+    return FixedText(hz, DecimalsFor(stepHz)) + "Hz";
 }
 
 std::string FormatZoomLevel(double db, double stepDb) {
-    char text[48];
-    const int decimals = DecimalsFor(stepDb);
     // No "-0" for the zero line.
     if (std::fabs(db) < stepDb * 1e-6) db = 0.0;
-    std::snprintf(text, sizeof text, db > 0 ? "+%.*f" : "%.*f", decimals, db);
-    return text;
+    return (db > 0 ? "+" : "") + FixedText(db, DecimalsFor(stepDb));
 }
 
 void DrawZoomScales(CPlotCanvas& canvas, const CPlotMapping& m) {

@@ -27,6 +27,27 @@ using ptytest::QuietOptions;
 constexpr std::chrono::seconds kHangLimit{30};
 // The bound is 2 s; a loaded machine may add some.
 constexpr double kEndsWithinSeconds = 10.0;
+constexpr int kAttempts = 3;
+
+// Makes attempts until the fault shows, at most kAttempts: a loaded machine may
+// hold the instrument's thread back for longer than a drain's read waits, which
+// any program must take for a quiet line; the next drain meets the noise all
+// the same. Every attempt must end within the bound. Returns the attempts made.
+template <class Attempt, class Shown>
+int UntilItShows(instrument::PtyHost& host, const char* name, Attempt attempt, Shown shown) {
+    int made = 0;
+    while (made < kAttempts) {
+        ++made;
+        CHangGuard guard(host, kHangLimit);
+        attempt();
+        const double seconds = guard.Finish();
+        std::printf("%s: attempt %d ended after %.2f s\n", name, made, seconds);
+        EXPECT_FALSE(guard.Fired()) << "still draining after " << kHangLimit.count() << " s";
+        EXPECT_LT(seconds, kEndsWithinSeconds);
+        if (guard.Fired() || shown()) break;
+    }
+    return made;
+}
 
 enum class ChatterFrom { Connection, BeforeConfiguration, AfterConfiguration };
 
@@ -60,18 +81,24 @@ TEST_P(PtyChatterTest, EndsWithAClearTextAndKeepsTheResults) {
         }
     }
 
-    CHangGuard guard(host, kHangLimit);
-    if (c.from == ChatterFrom::Connection) {
-        ConnectInstrument(*state, ui, kCom);
-    } else {
-        SingleConvert(*state, ui);
-    }
-    const double seconds = guard.Finish();
-    std::printf("%s: ended after %.2f s\n", c.name, seconds);
+    int repaints = 0;
+    const int attempts = UntilItShows(
+        host, c.name,
+        [&] {
+            state->fundamentalText = "previous";
+            repaints = ui.repaintCount;
+            ui.shownStatus.clear();
+            if (c.from == ChatterFrom::Connection) {
+                ConnectInstrument(*state, ui, kCom);
+            } else {
+                SingleConvert(*state, ui);
+            }
+        },
+        [&] { return !state->portProblemText.empty() || !ui.messages.empty(); });
 
-    ASSERT_FALSE(guard.Fired()) << "still draining after " << kHangLimit.count() << " s";
-    EXPECT_LT(seconds, kEndsWithinSeconds);
-    EXPECT_EQ(ReceivedSoon(c.received), c.received);
+    if (attempts == 1) {
+        EXPECT_EQ(ReceivedSoon(c.received), c.received);
+    }
     if (c.from == ChatterFrom::Connection) {
         EXPECT_EQ(ui.shownStatus, (std::vector<std::string>{"COM5:", "COM5:Error"}));
         EXPECT_EQ(state->portProblemText, kKeepsSendingText);
@@ -79,7 +106,7 @@ TEST_P(PtyChatterTest, EndsWithAClearTextAndKeepsTheResults) {
         EXPECT_TRUE(profile.writes.empty());
     } else {
         EXPECT_EQ(ui.messages, std::vector<std::string>{kKeepsSendingText});
-        EXPECT_EQ(ui.repaintCount, 0);
+        EXPECT_EQ(ui.repaintCount, repaints);
         EXPECT_EQ(state->fundamentalText, "previous");
     }
 }
@@ -119,26 +146,33 @@ TEST_P(PtyNeverStopsTest, DrainAfterTheStopByteEndsAndAReconnectRecovers) {
     ui.Select(c.rateSelection, c.countSelection);
     ui.controls.resolution = c.resolution;
 
-    CHangGuard guard(host, kHangLimit);
-    SingleConvert(*state, ui);
-    const double seconds = guard.Finish();
-    std::printf("%s: ended after %.2f s\n", c.name, seconds);
+    int repaints = 0;
+    const int attempts = UntilItShows(
+        host, c.name,
+        [&] {
+            state->fundamentalText = "previous";
+            repaints = ui.repaintCount;
+            SingleConvert(*state, ui);
+        },
+        [&] { return !ui.messages.empty(); });
 
-    ASSERT_FALSE(guard.Fired()) << "still draining after " << kHangLimit.count() << " s";
     EXPECT_EQ(ui.messages, std::vector<std::string>{kKeepsSendingText});
-    EXPECT_EQ(ui.repaintCount, 0);
+    EXPECT_EQ(ui.repaintCount, repaints);
     EXPECT_EQ(state->fundamentalText, "previous");
-    const std::string bytes = Received();
-    EXPECT_EQ(bytes.size(), 7u) << bytes;
-    EXPECT_EQ(bytes.substr(5), "88") << "the stop byte went out";
+    if (attempts == 1) {
+        const std::string bytes = Received();
+        EXPECT_EQ(bytes.size(), 7u) << bytes;
+        EXPECT_EQ(bytes.substr(5), "88") << "the stop byte went out";
+    }
 
     // The reset at the speed change ends the stream: the next connection works.
     host.SetFault(instrument::Fault::None);
     ui.messages.clear();
     ASSERT_TRUE(TryConnect()) << state->portStatusText;
+    repaints = ui.repaintCount;
     SingleConvert(*state, ui);
     EXPECT_TRUE(ui.messages.empty()) << ui.messages[0];
-    EXPECT_EQ(ui.repaintCount, 1);
+    EXPECT_EQ(ui.repaintCount, repaints + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, PtyNeverStopsTest,

@@ -7,15 +7,18 @@
 #include <QMenu>
 #include <QPainter>
 #include <QtTest>
+#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <sstream>
 
 #include "analysis/analysis.h"
-#include "analysis/metrics_text.h"
 #include "cli/measure.h"
 #include "cli/raw_block.h"
 #include "cli/replay.h"
+#include "measurement/metrics_text.h"
+#include "measurement/number_text.h"
+#include "tests/comma_locale.h"
 #include "tests/ui/dialog_fixture.h"
 #include "ui/distortion_window.h"
 #include "ui/plot_analyser.h"
@@ -58,15 +61,15 @@ std::vector<double> NumbersAfter(const std::string& json, const std::string& anc
         at = json.find("\"" + key + "\": ", at);
         if (at == std::string::npos) break;
         at += key.size() + 4;
-        out.push_back(std::strtod(json.c_str() + at, nullptr));
+        double value = 0;
+        std::from_chars(json.data() + at, json.data() + json.size(), value);
+        out.push_back(value);
     }
     return out;
 }
 
-std::string Format(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
+std::string Text(double value, int decimals, const char* unit = "") {
+    return FixedText(value, decimals) + unit;
 }
 
 QImage PaintToImage(MeasurementState& state, PlotArea& area, const PlotLayers* layers,
@@ -103,6 +106,10 @@ class TestDistortion : public QObject {
 };
 
 void TestDistortion::windowFiguresEqualTheCliForTheSameSavedBlock() {
+    // The dialog's toolkit takes the locale from the environment and the console
+    // does not: under a decimal-comma locale both must still say the same.
+    const CCommaLocale locale;
+    QVERIFY2(locale.Error().empty(), locale.Error().c_str());
     QTemporaryDir dir;
     const std::string raw = dir.filePath(QStringLiteral("block.raw")).toStdString();
     const std::string json = dir.filePath(QStringLiteral("block.json")).toStdString();
@@ -120,6 +127,7 @@ void TestDistortion::windowFiguresEqualTheCliForTheSameSavedBlock() {
         if (line.rfind("  THD(2..10): ", 0) == 0) metricsLine = line;
     }
     QVERIFY2(!metricsLine.empty(), out.str().c_str());
+    QVERIFY2(metricsLine.find(',') == std::string::npos, metricsLine.c_str());
     std::ifstream jsonFile(json);
     const std::string report((std::istreambuf_iterator<char>(jsonFile)), {});
 
@@ -142,15 +150,15 @@ void TestDistortion::windowFiguresEqualTheCliForTheSameSavedBlock() {
     }
     QCOMPARE(shown, metricsLine);
     QCOMPARE(window.Value(QStringLiteral("Frequency")).toStdString(),
-             Format("%.3f Hz", NumbersAfter(report, "\"metrics\"", "fundamental_frequency_hz")[0]));
+             Text(NumbersAfter(report, "\"metrics\"", "fundamental_frequency_hz")[0], 3, " Hz"));
     QVERIFY(window.Value(QStringLiteral("Frequency")).startsWith(QStringLiteral("150.")));
     const std::vector<double> dbc = NumbersAfter(report, "\"harmonics\"", "relative_db");
     const std::vector<double> hz = NumbersAfter(report, "\"harmonics\"", "frequency_hz");
     QCOMPARE(dbc.size(), std::size_t{9});
     for (int row = 0; row < 9; ++row) {
         QCOMPARE(window.HarmonicCell(row, 0), QString::number(row + 2));
-        QCOMPARE(window.HarmonicCell(row, 1).toStdString(), Format("%.2f Hz", hz[row]));
-        QCOMPARE(window.HarmonicCell(row, 2).toStdString(), Format("%.2f", dbc[row]));
+        QCOMPARE(window.HarmonicCell(row, 1).toStdString(), Text(hz[row], 2, " Hz"));
+        QCOMPARE(window.HarmonicCell(row, 2).toStdString(), Text(dbc[row], 2));
         const double percent = window.HarmonicCell(row, 3).toDouble();
         QVERIFY(std::fabs(percent - 100.0 * std::pow(10.0, dbc[row] / 20)) < 0.00006);
     }
@@ -314,7 +322,7 @@ void TestDistortion::cycleFeedsHoldsWindowAndCsv() {
     QCOMPARE(a.Holds().Levels(HoldKind::kMax, kCount, kRate)[k0], first);
     QCOMPARE(a.Holds().Levels(HoldKind::kMin, kCount, kRate)[k0], f.state->fundamentalLevel);
     QCOMPARE(window->Value(QStringLiteral("Level")).toStdString(),
-             Format("%.1f dBm", f.state->fundamentalLevel));
+             Text(f.state->fundamentalLevel, 1, " dBm"));
 
     a.Action("actionFreezeReference")->trigger();
     QString error;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "tests/comma_locale.h"
 #include "tests/ui/recording_canvas.h"
 #include "ui/plot_zoom.h"
 
@@ -267,6 +268,13 @@ void TestZoom::roundLabelSteps() {
     QCOMPARE(FormatZoomLevel(20, 20), std::string("+20"));
     QCOMPARE(FormatZoomLevel(-1e-15, 20), std::string("0"));
     QCOMPARE(FormatZoomLevel(-45.5, 0.5), std::string("-45.5"));
+    {
+        // The labels keep their '.' whatever the locale (the toolkit sets it from the environment).
+        const CCommaLocale locale;
+        QVERIFY2(locale.Error().empty(), locale.Error().c_str());
+        QCOMPARE(FormatZoomFrequency(12.5, 0.5, 100), std::string("12.5Hz"));
+        QCOMPARE(FormatZoomLevel(-45.5, 0.5), std::string("-45.5"));
+    }
 }
 
 void TestZoom::zoomedScalesTraceAndMarks() {

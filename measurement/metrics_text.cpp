@@ -1,15 +1,15 @@
-#include "analysis/metrics_text.h"
+#include "measurement/metrics_text.h"
 
 #include <cmath>
-#include <cstdio>
+
+#include "measurement/number_text.h"
 
 namespace {
 
-template <class... Args>
-std::string Format(const char* format, Args... args) {
-    char text[160];
-    std::snprintf(text, sizeof text, format, args...);
-    return text;
+// Every number through FixedText: the same '.' in the dialog (whose toolkit
+// takes the locale from the environment) as on the console.
+std::string Db(double v) {
+    return FixedText(v, 2) + " dB";
 }
 
 }  // namespace
@@ -17,12 +17,12 @@ std::string Format(const char* format, Args... args) {
 std::vector<MetricsFigure> FormatMetricsFigures(const DistortionMetrics& m) {
     if (!m.valid) return {};
     return {
-        {"THD(2..10)", Format("%.4f %% (%.2f dB)", m.thdPercent, m.thdDb)},
-        {"THD+N", Format("%.4f %% (%.2f dB)", m.thdnPercent, m.thdnDb)},
-        {"SINAD", Format("%.2f dB", m.sinadDb)},
-        {"SNR", Format("%.2f dB", m.snrDb)},
-        {"ENOB", Format("%.2f", m.enob)},
-        {"SFDR", Format("%.2f dB", m.sfdrDb)},
+        {"THD(2..10)", FixedText(m.thdPercent, 4) + " % (" + Db(m.thdDb) + ")"},
+        {"THD+N", FixedText(m.thdnPercent, 4) + " % (" + Db(m.thdnDb) + ")"},
+        {"SINAD", Db(m.sinadDb)},
+        {"SNR", Db(m.snrDb)},
+        {"ENOB", FixedText(m.enob, 2)},
+        {"SFDR", Db(m.sfdrDb)},
     };
 }
 
@@ -39,12 +39,13 @@ std::vector<HarmonicRowText> FormatHarmonicRows(const DistortionMetrics& m, int 
     for (int h = 0; h < kHarmonicCount; ++h) {
         HarmonicRowText row;
         row.order = h + 2;
-        row.frequency = Format("%.2f Hz", static_cast<double>(m.harmonicBins[h]) * sampleRate / n);
+        row.frequency =
+            FixedText(static_cast<double>(m.harmonicBins[h]) * sampleRate / n, 2) + " Hz";
         const double ratio = m.harmonicPowers[h] / m.fundamentalPower;
         // A harmonic whose entries all belong to an earlier group has no figure.
         if (m.harmonicPowers[h] > 0 && std::isfinite(ratio)) {
-            row.dbc = Format("%.2f", 10.0 * std::log10(ratio));
-            row.percent = Format("%.4f", 100.0 * std::sqrt(ratio));
+            row.dbc = FixedText(10.0 * std::log10(ratio), 2);
+            row.percent = FixedText(100.0 * std::sqrt(ratio), 4);
         } else {
             row.dbc = "-";
             row.percent = "-";
@@ -55,11 +56,11 @@ std::vector<HarmonicRowText> FormatHarmonicRows(const DistortionMetrics& m, int 
 }
 
 std::string FormatFundamentalFrequency(const DistortionMetrics& m) {
-    return m.valid ? Format("%.3f Hz", m.fundamentalFrequency) : std::string("-");
+    return m.valid ? FixedText(m.fundamentalFrequency, 3) + " Hz" : std::string("-");
 }
 
 std::string FormatFundamentalLevel(const DistortionMetrics& m) {
-    return m.valid ? Format("%.1f dBm", m.fundamentalLevel) : std::string("-");
+    return m.valid ? FixedText(m.fundamentalLevel, 1) + " dBm" : std::string("-");
 }
 
 std::string FormatDistortionReport(const DistortionMetrics& m, int sampleRate, int n) {

@@ -15,8 +15,8 @@ struct MetricsFigure {
 // The six figures in that order; empty when m.valid is false.
 std::vector<MetricsFigure> FormatMetricsFigures(const DistortionMetrics& m);
 
-// The console line: "  THD(2..10): ... %  (... dB)  THD+N: ...  SFDR: ... dB\n",
-// or "  distortion figures not available\n".
+// The console line: "  THD(2..10): 0.0123 % (-78.21 dB)  THD+N: ...  SFDR: 81.20 dB\n",
+// or "  distortion figures not available\n". Numbers always with a '.'.
 std::string FormatMetricsLine(const DistortionMetrics& m);
 
 struct HarmonicRowText {
