@@ -18,6 +18,7 @@
 #include "cli/list_ports.h"
 #include "cli/raw_block.h"
 #include "cli/replay.h"
+#include "cli/stream_run.h"
 #include "comlink/device_map.h"
 #include "comlink/port.h"
 #include "instrument/instrument.h"
@@ -536,6 +537,14 @@ int RunMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (options.listPorts)
         return ListPorts(CliProfilePath(options.profilePath), options.jsonPath, out, err);
+    if (options.streamSeconds > 0 ||
+        (options.source == CliSource::kInput && IsRecordedStream(options.inputPath))) {
+        return RunStream(options, out, err, progressBar);
+    }
+    if (options.overlapGiven) {
+        err << "pelkor-measure: --overlap applies to --stream or to a recorded stream\n";
+        return kExitBadArguments;
+    }
     CRun run(options, out, err, progressBar);
     return run.Go();
 }
