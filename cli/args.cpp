@@ -197,6 +197,15 @@ struct Parser {
         if (name == "--interval") {
             return Value(name, inlineValue, &v) && Range(name, v, 0, 3600000, &o->intervalMs);
         }
+        if (name == "--stream") {
+            return Value(name, inlineValue, &v) && Range(name, v, 1, 86400, &o->streamSeconds);
+        }
+        if (name == "--overlap") {
+            if (!Value(name, inlineValue, &v)) return false;
+            o->overlapGiven = true;
+            if (v == "0" || v == "50" || v == "75") return (o->overlap = std::stoi(v), true);
+            return Fail("--overlap " + Quoted(v) + ": allowed: 0, 50, 75");
+        }
         // A bare --json (last, or before another option) writes to standard output.
         if (name == "--json" && inlineValue == nullptr &&
             (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0)) {
@@ -241,6 +250,16 @@ struct Parser {
             if (!o->rawPath.empty())
                 return Fail("--save-raw applies to an instrument, not --input");
             if (o->channelGiven) return Fail("--channel applies to an instrument, not --input");
+        }
+        if (o->streamSeconds > 0) {
+            if (o->source == CliSource::kInput) {
+                return Fail("--stream applies to an instrument; a recorded stream replays whole");
+            }
+            if (o->countOfCyclesGiven || o->intervalMs != 0) {
+                return Fail("--stream takes no --count or --interval: it reads continuously");
+            }
+        } else if (o->overlapGiven && o->source != CliSource::kInput) {
+            return Fail("--overlap applies to --stream or to the replay of a recorded stream");
         }
         if (o->jsonPath == "-" && o->csvPath == "-") {
             return Fail("--json - and --csv -: only one of them can go to standard output");
@@ -320,14 +339,20 @@ std::string UsageText() {
            "  --average off|on|10  averaging across cycles (default off)\n"
            "  --count K            K cycles (default 1)\n"
            "  --interval MS        pause between cycles (default 0)\n"
+           "  --stream SECONDS     read the instrument continuously for SECONDS (1..86400)\n"
+           "                       and analyse every block of N, none lost between them\n"
+           "  --overlap 0|50|75    overlap of successive stream blocks in % (default 0, or\n"
+           "                       the recorded one when replaying a stream)\n"
            "\n"
            "Outputs (FILE '-' is standard output):\n"
            "  (default)            the three result texts, one line per cycle\n"
            "  --metrics            also THD (harmonics 2..10), THD+N, SINAD, SNR, ENOB, SFDR\n"
            "  --json [FILE]        settings, timestamps, peaks, THD and figures of every cycle\n"
-           "                       (no FILE: standard output)\n"
+           "                       (no FILE: standard output); with --stream one line\n"
+           "                       (JSON record) per block\n"
            "  --csv FILE           entry,frequency_hz,level_db of the last spectrum\n"
-           "  --save-raw FILE      the received blocks, byte for byte, with their settings\n"
+           "  --save-raw FILE      the received blocks, byte for byte, with their settings;\n"
+           "                       with --stream the whole stream behind one header\n"
            "  --help, --version\n"
            "\n"
            "Exit status: 0 measured, 1 an output could not be written, 2 bad arguments or\n"

@@ -24,6 +24,9 @@ struct CliOptions {
     int averagingMode = 0;
     int cycles = 1;  // --count
     int intervalMs = 0;
+    int streamSeconds = 0;  // --stream: stream this long instead of taking cycles
+    int overlap = 0;        // --overlap, percent of N
+    bool overlapGiven = false;
     // Which settings the command line gave (a replayed block brings its own).
     bool rateGiven = false, countGiven = false, channelGiven = false, bitsGiven = false;
     bool windowGiven = false, averageGiven = false, countOfCyclesGiven = false;

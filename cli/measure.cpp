@@ -18,6 +18,7 @@
 #include "cli/list_ports.h"
 #include "cli/raw_block.h"
 #include "cli/replay.h"
+#include "cli/stream_run.h"
 #include "comlink/device_map.h"
 #include "comlink/port.h"
 #include "instrument/instrument.h"
@@ -64,15 +65,17 @@ struct Cycle {
 
 std::string Now() {
     using namespace std::chrono;
-    const auto t = system_clock::now();
-    const std::time_t secs = system_clock::to_time_t(t);
-    const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
-    std::tm tm{};
-    gmtime_r(&secs, &tm);
+    // The calendar of <chrono>, so no C library's gmtime_r is needed.
+    const auto t = floor<milliseconds>(system_clock::now());
+    const auto day = floor<days>(t);
+    const year_month_day date{day};
+    const hh_mm_ss time{t - day};
     char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(ms));
+    std::snprintf(
+        text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+        static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
     return text;
 }
 
@@ -534,6 +537,14 @@ int RunMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (options.listPorts)
         return ListPorts(CliProfilePath(options.profilePath), options.jsonPath, out, err);
+    if (options.streamSeconds > 0 ||
+        (options.source == CliSource::kInput && IsRecordedStream(options.inputPath))) {
+        return RunStream(options, out, err, progressBar);
+    }
+    if (options.overlapGiven) {
+        err << "pelkor-measure: --overlap applies to --stream or to a recorded stream\n";
+        return kExitBadArguments;
+    }
     CRun run(options, out, err, progressBar);
     return run.Go();
 }

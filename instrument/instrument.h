@@ -36,11 +36,25 @@ struct Tone {
     double phase = 0.0;  // radians
 };
 
-// What one input channel sees: DC plus sines plus Gaussian noise, in volts.
+// A tone whose frequency runs linearly from `from` to `to` over `seconds`, then
+// starts again.
+struct Sweep {
+    double from;       // Hz
+    double to;         // Hz
+    double seconds;    // length of one sweep
+    double amplitude;  // volts peak
+};
+
+// What one input channel sees: DC plus sines and sweeps plus Gaussian noise, in
+// volts. A counting channel sends none of that: sample j of an acquisition is
+// j counts, modulo the resolution's range (256 or 1024), so a reader can tell
+// that every sample arrived once and in order.
 struct ChannelSignal {
     double dc = 0.0;
     std::vector<Tone> tones;
     double noiseRms = 0.0;
+    std::vector<Sweep> sweeps = {};
+    bool counting = false;
 };
 
 enum class Fault {
@@ -89,7 +103,8 @@ Fault ParseFault(const std::string& name, bool* ok);
 const char* FaultName(Fault fault);
 
 // Parses one signal component and adds it to *into: "CH:sine:FREQ:AMP[:PHASE]"
-// adds a tone, "CH:dc:VOLTS" sets the DC level, "CH:noise:RMS" the noise.
+// adds a tone, "CH:sweep:FROM:TO:SECONDS:AMP" a swept tone, "CH:dc:VOLTS" sets
+// the DC level, "CH:noise:RMS" the noise, "CH:count" makes the channel count.
 // CH is 0..6. On failure returns false with a message naming the bad value
 // and leaves *into unchanged.
 bool ParseSignal(const std::string& spec, int* channel, ChannelSignal* into, std::string* error);
@@ -165,6 +180,8 @@ class Model {
     int Rate() const { return rate_; }
     int ResolutionIndex() const { return resolution_; }
     long SamplesSent() const { return stream_.sent; }
+    // Samples of every acquisition since the last speed change.
+    long long SamplesSentInTotal() const { return sentBefore_ + stream_.sent; }
 
   private:
     struct Stream {
@@ -210,6 +227,7 @@ class Model {
     std::deque<Emission> queue_;  // replies and noise, ordered by time
     double chatterNext_;          // time of the next chatter byte, +infinity when quiet
     double lastSent_ = -1e300;
+    long long sentBefore_ = 0;  // samples of the acquisitions before this one
 };
 
 // Runs a Model on a pseudo-terminal pair on a thread of its own. The program
@@ -239,6 +257,8 @@ class PtyHost {
     void SetFault(Fault fault);  // takes effect from the next command
     void HangUp();               // closes the master side now (device gone)
     bool HungUp() const;         // by HangUp or by Fault::HangUpMidBlock
+    // Samples sent since the last speed change '9', over all acquisitions.
+    long long SamplesSent() const;
 
   private:
     struct Impl;

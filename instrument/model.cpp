@@ -79,6 +79,7 @@ ByteUse Model::Receive(unsigned char byte, int speed, double now) {
         acquisitionOpen_ = false;
         stalled_ = false;
         stream_ = Stream{};
+        sentBefore_ = 0;
         if (fault_ == Fault::Garbage) QueueGarbage(now);
         return ByteUse::SpeedChange;
     }
@@ -171,6 +172,7 @@ void Model::QueueGarbage(double now) {
 }
 
 void Model::StartStream(double now) {
+    sentBefore_ += stream_.sent;
     stream_ = Stream{};
     stream_.channel = channel_;
     stream_.rate = rate_;
@@ -220,9 +222,13 @@ unsigned char Model::NextStreamByte() {
             counts = static_cast<int>(rng_() & (s.resolution == 0 ? 0xFFu : 0xFFFFu));
         } else {
             const ChannelSignal& signal = channels_[s.channel];
-            double v = SignalValue(signal, s.t0 + static_cast<double>(s.sent) / s.rate);
-            if (signal.noiseRms > 0.0) v += signal.noiseRms * noise_(rng_);
-            counts = Quantise(v, s.resolution);
+            if (signal.counting) {
+                counts = static_cast<int>(s.sent % (s.resolution == 0 ? 256 : 1024));
+            } else {
+                double v = SignalValue(signal, s.t0 + static_cast<double>(s.sent) / s.rate);
+                if (signal.noiseRms > 0.0) v += signal.noiseRms * noise_(rng_);
+                counts = Quantise(v, s.resolution);
+            }
         }
         if (s.resolution == 0) {
             byte = static_cast<unsigned char>(counts);

@@ -491,4 +491,9 @@ bool PtyHost::HungUp() const {
     return impl_->hungUp;
 }
 
+long long PtyHost::SamplesSent() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model.SamplesSentInTotal();
+}
+
 }  // namespace instrument

@@ -106,7 +106,11 @@ bool ParseSignal(const std::string& spec, int* channel, ChannelSignal* into, std
         *error = "bad signal \"" + spec + "\": " + message;
         return false;
     };
-    if (parts.size() < 2) return fail("expected CH:sine:FREQ:AMP[:PHASE], CH:dc:V or CH:noise:RMS");
+    if (parts.size() < 2) {
+        return fail(
+            "expected CH:sine:FREQ:AMP[:PHASE], CH:sweep:FROM:TO:SECONDS:AMP, CH:dc:V, "
+            "CH:noise:RMS or CH:count");
+    }
     const std::string& ch = parts[0];
     if (ch.size() != 1 || ch[0] < '0' || ch[0] > '6') {
         return fail("channel \"" + ch + "\" is not 0..6");
@@ -125,6 +129,16 @@ bool ParseSignal(const std::string& spec, int* channel, ChannelSignal* into, std
         if (values[0] <= 0.0) return fail("frequency \"" + parts[2] + "\" must be above 0 Hz");
         if (values[1] < 0.0) return fail("amplitude \"" + parts[3] + "\" must not be negative");
         into->tones.push_back({values[0], values[1], values.size() == 3 ? values[2] : 0.0});
+    } else if (kind == "sweep") {
+        if (values.size() != 4) return fail("a sweep takes FROM:TO:SECONDS:AMP");
+        if (values[0] <= 0.0 || values[1] <= 0.0)
+            return fail("sweep frequencies must be above 0 Hz");
+        if (values[2] <= 0.0) return fail("sweep length \"" + parts[4] + "\" must be above 0 s");
+        if (values[3] < 0.0) return fail("amplitude \"" + parts[5] + "\" must not be negative");
+        into->sweeps.push_back({values[0], values[1], values[2], values[3]});
+    } else if (kind == "count") {
+        if (!values.empty()) return fail("count takes no value");
+        into->counting = true;
     } else if (kind == "dc") {
         if (values.size() != 1) return fail("dc takes one value in volts");
         into->dc = values[0];
@@ -133,7 +147,7 @@ bool ParseSignal(const std::string& spec, int* channel, ChannelSignal* into, std
         if (values[0] < 0.0) return fail("noise RMS \"" + parts[2] + "\" must not be negative");
         into->noiseRms = values[0];
     } else {
-        return fail("kind \"" + parts[1] + "\" is not sine, dc or noise");
+        return fail("kind \"" + parts[1] + "\" is not sine, sweep, dc, noise or count");
     }
     *channel = ch[0] - '0';
     return true;
@@ -143,6 +157,13 @@ double SignalValue(const ChannelSignal& signal, double t) {
     double v = signal.dc;
     for (const Tone& tone : signal.tones) {
         v += tone.amplitude * std::sin(2.0 * std::numbers::pi * tone.frequency * t + tone.phase);
+    }
+    for (const Sweep& sweep : signal.sweeps) {
+        // Phase of a linear chirp, restarting at every sweep.
+        const double tau = std::fmod(t, sweep.seconds);
+        const double cycles =
+            sweep.from * tau + (sweep.to - sweep.from) * tau * tau / (2.0 * sweep.seconds);
+        v += sweep.amplitude * std::sin(2.0 * std::numbers::pi * cycles);
     }
     return v;
 }

@@ -36,6 +36,7 @@
 #include "ui/port_watch.h"
 #include "ui/qt_canvas.h"
 #include "ui/readouts.h"
+#include "ui/spectrogram_dlg.h"
 #include "ui/serial_ports.h"
 #include "ui/serial_ports_dlg.h"
 #include "ui/up_down.h"
@@ -644,6 +645,7 @@ void CSpectrumDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* png = menu.addAction(QStringLiteral("Save plot as PNG…"));
     QAction* copy = menu.addAction(QStringLiteral("Copy measurements"));
     analyser_->AddMenuEntries(menu);
+    QAction* spectrogram = menu.addAction(QStringLiteral("Spectrogram…"));
     menu.addSeparator();
     QAction* ports = menu.addAction(QStringLiteral("Serial ports…"));
     QAction* chosen = menu.exec(event->globalPos());
@@ -658,6 +660,8 @@ void CSpectrumDlg::contextMenuEvent(QContextMenuEvent* event) {
         if (!path.isEmpty() && !SavePlotPng(path, &error)) MessageBox(error.toStdString());
     } else if (chosen == copy) {
         CopyMeasurements();
+    } else if (chosen == spectrogram) {
+        OpenSpectrogram(this, state_, *this, [this] { analyser_->OnSpectrumUpdated(); });
     } else if (chosen == ports) {
         CSerialPortsDlg(SerialPorts(), this).exec();
     }

@@ -130,6 +130,32 @@ TEST_F(ModelTest, TenBitBlockOfAKnownSignalIsHighByteFirst) {
     EXPECT_EQ(block, expected);
 }
 
+TEST_F(ModelTest, CountingChannelNumbersItsSamplesInEveryAcquisition) {
+    Options options = QuarterRateSignal();
+    options.channels[3].counting = true;
+    options.paced = false;
+    for (char resolution : {'Q', 'R'}) {
+        Connect(options, resolution);
+        const int range = resolution == 'Q' ? 256 : 1024;
+        double t = 0.0;
+        for (int acquisition = 0; acquisition < 2; ++acquisition, t += 3.0) {
+            Send("8", t);
+            // A second of the line holds 12800 bytes, more than either block.
+            const std::string bytes = TakeUntil(t + 1.0, resolution == 'Q' ? 1300 : 2600);
+            Send("8", t + 1.0);
+            TakeUntil(t + 2.0);
+            for (int j = 0; j < 1300; ++j) {
+                const int counts = resolution == 'Q'
+                                       ? static_cast<unsigned char>(bytes[j])
+                                       : static_cast<unsigned char>(bytes[2 * j]) * 256 +
+                                             static_cast<unsigned char>(bytes[2 * j + 1]);
+                ASSERT_EQ(counts, j % range) << resolution << " acquisition " << acquisition;
+            }
+        }
+        EXPECT_EQ(model_->SamplesSentInTotal(), 2 * 1300);
+    }
+}
+
 TEST_F(ModelTest, StreamRunsUntilTheSecondEightAndFinishesItsSample) {
     Connect(QuarterRateSignal(), 'R');
     model_->Receive('8', 128000, 0.0);

@@ -98,7 +98,13 @@ INSTANTIATE_TEST_SUITE_P(Specs, ParseSignalTest,
                                            SignalCase{"1:sine:440:nan", false, 0, "\"nan\""},
                                            SignalCase{"1:square:440:2", false, 0, "\"square\""},
                                            SignalCase{"1:noise:-0.1", false, 0, "\"-0.1\""},
-                                           SignalCase{"1", false, 0, "expected"}));
+                                           SignalCase{"1", false, 0, "expected"},
+                                           SignalCase{"2:sweep:100:2000:4:1.5", true, 2, ""},
+                                           SignalCase{"2:sweep:100:2000:0:1", false, 0, "\"0\""},
+                                           SignalCase{"2:sweep:0:2000:4:1", false, 0, "above 0"},
+                                           SignalCase{"2:sweep:100:200:3", false, 0, "FROM:TO"},
+                                           SignalCase{"4:count", true, 4, ""},
+                                           SignalCase{"4:count:3", false, 0, "no value"}));
 
 TEST(SignalTest, ParsedComponentsLandInTheSignal) {
     ChannelSignal s;
@@ -115,6 +121,30 @@ TEST(SignalTest, ParsedComponentsLandInTheSignal) {
     EXPECT_EQ(s.tones[1].phase, 0.0);
     EXPECT_EQ(s.dc, 0.3);
     EXPECT_EQ(s.noiseRms, 0.02);
+}
+
+TEST(SignalTest, SweepCoversItsRangeThenStartsAgain) {
+    ChannelSignal s;
+    int channel = 0;
+    std::string error;
+    ASSERT_TRUE(ParseSignal("1:sweep:100:300:1:2", &channel, &s, &error)) << error;
+    ASSERT_EQ(s.sweeps.size(), 1u);
+    // A linear sweep from 100 to 300 Hz over 1 s goes through 200 cycles, 400
+    // sign changes; the first half holds 75 of them and the second 125.
+    auto crossings = [&](double from, double to) {
+        int count = 0;
+        double last = SignalValue(s, from + 1e-7);
+        for (double t = from + 1e-5; t < to; t += 1e-5) {
+            const double v = SignalValue(s, t);
+            if ((v < 0) != (last < 0)) ++count;
+            last = v;
+        }
+        return count;
+    };
+    EXPECT_NEAR(crossings(0.0, 0.5), 150, 2);
+    EXPECT_NEAR(crossings(0.5, 1.0), 250, 2);
+    for (double t : {0.01, 0.37, 0.99})
+        EXPECT_NEAR(SignalValue(s, t + 3.0), SignalValue(s, t), 1e-6);
 }
 
 TEST(FaultNameTest, EveryNameRoundTripsAndUnknownNamesFail) {

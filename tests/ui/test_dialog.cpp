@@ -705,7 +705,8 @@ void TestDialog::contextMenuAndF1OpenTheAboutBox() {
                  QStringLiteral("Save plot as PNG\u2026"), QStringLiteral("Copy measurements"),
                  QStringLiteral("Distortion\u2026"), QStringLiteral("Harmonic markers"),
                  QStringLiteral("Trace holds"), QStringLiteral("Zoom mode"),
-                 QStringLiteral("Reset zoom"), QStringLiteral("Serial ports\u2026")}));
+                 QStringLiteral("Reset zoom"), QStringLiteral("Spectrogram\u2026"),
+                 QStringLiteral("Serial ports\u2026")}));
 
     QString about;
     QTimer::singleShot(0, [&] {

@@ -1,0 +1,4 @@
+// Whether standard error is a terminal, where a progress bar can be drawn.
+#pragma once
+
+bool StandardErrorIsTerminal();

@@ -1,0 +1,7 @@
+#include <unistd.h>
+
+#include "cli/terminal.h"
+
+bool StandardErrorIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
