@@ -40,10 +40,16 @@ bool Alive(const std::string& procRoot, int pid) {
 
 // The pid in a lock file: HDB ("%10d\n") or plain decimal text; 0 when none.
 int ReadLockPid(const std::string& file) {
-    std::ifstream in(file);
-    std::string text;
-    if (!(in >> text)) return 0;
-    return ParsePid(text);
+    // The lock folder is everyone's: read no more than a pid can take.
+    std::ifstream in(file, std::ios::binary);
+    char buffer[32] = {};
+    in.read(buffer, sizeof buffer - 1);
+    std::string text(buffer, static_cast<std::size_t>(in.gcount()));
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return 0;
+    const std::size_t last = text.find_first_of(" \t\r\n", first);
+    return ParsePid(
+        text.substr(first, last == std::string::npos ? std::string::npos : last - first));
 }
 
 }  // namespace
@@ -105,7 +111,9 @@ bool CDeviceLock::Acquire(const std::string& lockDir, const std::string& procRoo
     const std::string temp = lockDir + "/LCK.." + std::to_string(selfPid) + ".tmp";
     // Written aside and linked into place, so no one ever reads a half-written file
     // and two programs cannot both win: link() fails when the name exists.
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Never through a link someone else left under that name.
+    ::unlink(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return true;  // no lock folder we may write: go on without
     const bool written = ::write(fd, content, 11) == 11;
     ::close(fd);

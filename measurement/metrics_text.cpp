@@ -42,13 +42,10 @@ std::vector<HarmonicRowText> FormatHarmonicRows(const DistortionMetrics& m, int 
         row.frequency =
             FixedText(static_cast<double>(m.harmonicBins[h]) * sampleRate / n, 2) + " Hz";
         const double ratio = m.harmonicPowers[h] / m.fundamentalPower;
-        // A harmonic whose entries all belong to an earlier group has no figure.
+        // A harmonic whose entries all belong to an earlier group has no figure ("-").
         if (m.harmonicPowers[h] > 0 && std::isfinite(ratio)) {
             row.dbc = FixedText(10.0 * std::log10(ratio), 2);
             row.percent = FixedText(100.0 * std::sqrt(ratio), 4);
-        } else {
-            row.dbc = "-";
-            row.percent = "-";
         }
         rows.push_back(row);
     }

@@ -20,10 +20,10 @@ std::vector<MetricsFigure> FormatMetricsFigures(const DistortionMetrics& m);
 std::string FormatMetricsLine(const DistortionMetrics& m);
 
 struct HarmonicRowText {
-    int order = 0;          // 2..10
-    std::string frequency;  // aliased position, "%.2f Hz"
-    std::string dbc;        // level relative to the fundamental, "%.2f", "-" when folded away
-    std::string percent;    // amplitude relative to the fundamental, "%.4f", "-" likewise
+    int order = 0;              // 2..10
+    std::string frequency;      // aliased position, "%.2f Hz"
+    std::string dbc = "-";      // level relative to the fundamental, "%.2f"; "-" when folded away
+    std::string percent = "-";  // amplitude relative to the fundamental, "%.4f"; "-" likewise
 };
 
 // Harmonics 2..10 of m at sampleRate with n samples; empty when m.valid is false.

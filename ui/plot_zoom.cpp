@@ -249,7 +249,8 @@ std::string FormatZoomFrequency(double hz, double stepHz, int sampleRate) {
 std::string FormatZoomLevel(double db, double stepDb) {
     // No "-0" for the zero line.
     if (std::fabs(db) < stepDb * 1e-6) db = 0.0;
-    return (db > 0 ? "+" : "") + FixedText(db, DecimalsFor(stepDb));
+    std::string text(db > 0 ? 1 : 0, '+');
+    return text += FixedText(db, DecimalsFor(stepDb));
 }
 
 void DrawZoomScales(CPlotCanvas& canvas, const CPlotMapping& m) {

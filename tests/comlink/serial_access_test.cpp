@@ -110,6 +110,18 @@ INSTANTIATE_TEST_SUITE_P(
                       LockCase{"OurOwnLeftover", "      1000\n", false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(SerialAccessTest, ALinkPlantedInTheLockFolderIsNotWrittenThrough) {
+    const auto victim = tree.root / "victim";
+    std::ofstream(victim) << "keep";
+    std::filesystem::create_symlink(victim, tree.Lock() / "LCK..1000.tmp");
+    std::ofstream(LockFile()) << std::string(1 << 20, '7');  // a pid too long to be one
+    CDeviceLock lock;
+    DeviceHolder holder;
+    ASSERT_TRUE(lock.Acquire(tree.Lock().string(), tree.Proc().string(), acm, kSelf, &holder));
+    EXPECT_EQ(Contents(victim.string()), "keep");
+    EXPECT_EQ(Contents(LockFile()), "      1000\n");
+}
+
 TEST_F(SerialAccessTest, NoWritableLockFolderMeansNoLockButNoRefusal) {
     CDeviceLock lock;
     DeviceHolder holder;
