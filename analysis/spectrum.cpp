@@ -3,6 +3,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/fft.h"
+#include "analysis/spectrum_levels.h"
 
 namespace {
 
@@ -37,15 +38,6 @@ void ClearAverages(int n) {
     averageCount = 0;
 }
 
-void ComputePower(const double* samples, int n) {
-    const double h = (1.0 / n) * 2.0 / n;
-    ForwardFftOfReal(samples, fftReal, fftImag, n);
-    const int size = n / 2 + 1;
-    for (int k = 0; k < size; ++k)
-        powerSpectrum[k] = (fftReal[k] * fftReal[k] + fftImag[k] * fftImag[k]) * h;
-    powerSize = size;
-}
-
 void Finish(double* spectrum, int size) {
     for (int i = 0; i < size; ++i) {
         double v = spectrum[i] + kLevelOffset;
@@ -54,9 +46,8 @@ void Finish(double* spectrum, int size) {
     }
 }
 
-void ComputeLevels(double* spectrum, int n, int averagingMode) {
+void ComputeLevels(int n) {
     const int size = n / 2 + 1;
-    ++averageCount;
     // The amplitudes first, in a loop of their own that vectorises; the log10
     // calls keep the next loop scalar.
     for (int i = 0; i < size; ++i) {
@@ -64,7 +55,26 @@ void ComputeLevels(double* spectrum, int n, int averagingMode) {
         levels[i] = a < kAmplitudeFloor ? kAmplitudeFloor : a;
     }
     for (int i = 0; i < size; ++i) levels[i] = 20.0 * std::log10(levels[i]);
+}
 
+}  // namespace
+
+void ComputePowerSpectrum(const double* samples, int n) {
+    const double h = (1.0 / n) * 2.0 / n;
+    ForwardFftOfReal(samples, fftReal, fftImag, n);
+    const int size = n / 2 + 1;
+    for (int k = 0; k < size; ++k)
+        powerSpectrum[k] = (fftReal[k] * fftReal[k] + fftImag[k] * fftImag[k]) * h;
+    powerSize = size;
+}
+
+double* LevelBuffer() {
+    return levels;
+}
+
+void AverageLevels(double* spectrum, int n, int averagingMode) {
+    const int size = n / 2 + 1;
+    ++averageCount;
     switch (averagingMode) {
         case 0:
             std::memcpy(spectrum, levels, sizeof(double) * size);
@@ -104,8 +114,6 @@ void ComputeLevels(double* spectrum, int n, int averagingMode) {
     Finish(spectrum, size);
 }
 
-}  // namespace
-
 void ComputeSpectrum(const double* samples, double* spectrum, int n, int averagingMode,
                      bool clear) {
     if (clear) {
@@ -113,8 +121,9 @@ void ComputeSpectrum(const double* samples, double* spectrum, int n, int averagi
         return;
     }
     if (!IsTransformLength(n)) return;
-    ComputePower(samples, n);
-    ComputeLevels(spectrum, n, averagingMode);
+    ComputePowerSpectrum(samples, n);
+    ComputeLevels(n);
+    AverageLevels(spectrum, n, averagingMode);
 }
 
 const double* LastPowerSpectrum() {
