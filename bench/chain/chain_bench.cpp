@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/fast_spectrum.h"
 #include "measurement/state.h"
 
 namespace {
@@ -32,22 +33,34 @@ std::vector<double> TestBlock(int n) {
 }
 
 // Decoding writes a fresh block every cycle, so each iteration copies it in.
-void BM_Chain(benchmark::State& bench) {
+template <void (*Spectrum)(const double*, double*, int, int, bool)>
+void RunChain(benchmark::State& bench) {
     const int n = static_cast<int>(bench.range(0));
     const int mode = static_cast<int>(bench.range(1));
     const std::vector<double> block = TestBlock(n);
     ResetAnalysisState();
     state.sampleCount = n;
-    ComputeSpectrum(state.samples, state.spectrum, n, 1, true);
+    Spectrum(state.samples, state.spectrum, n, 1, true);
     for (auto _ : bench) {
         std::memcpy(state.samples, block.data(), sizeof(double) * n);
         ApplyHarrisWindow(state.samples, n);
-        ComputeSpectrum(state.samples, state.spectrum, n, mode, false);
+        Spectrum(state.samples, state.spectrum, n, mode, false);
         FindPeaks(state);
         benchmark::DoNotOptimize(ComputeThd(state));
     }
 }
+
+// The exact chain of the measurement cycle.
+void BM_Chain(benchmark::State& bench) {
+    RunChain<ComputeSpectrum>(bench);
+}
 BENCHMARK(BM_Chain)->ArgsProduct({benchmark::CreateRange(128, 8192, 2), {0, 1, 2}});
+
+// The streaming path's chain.
+void BM_FastChain(benchmark::State& bench) {
+    RunChain<ComputeSpectrumFast>(bench);
+}
+BENCHMARK(BM_FastChain)->ArgsProduct({benchmark::CreateRange(128, 8192, 2), {0, 1, 2}});
 
 void BM_FftwR2c(benchmark::State& bench) {
     const int n = static_cast<int>(bench.range(0));
