@@ -19,7 +19,7 @@ void CConsoleUi::RefreshSettings() {
 }
 
 void CConsoleUi::PumpMessages() {
-    if (!streaming || state.link == nullptr || !InterruptRequested()) return;
+    if (!stopsCycle || !streaming || state.link == nullptr || !InterruptRequested()) return;
     streaming = false;
     stopped = true;
     const unsigned char stop = static_cast<unsigned char>(kStartStopByte);

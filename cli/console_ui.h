@@ -37,6 +37,9 @@ class CConsoleUi : public MeasurementUi {
     }
     // True when PumpMessages ended the cycle's block on a stop request.
     bool Stopped() const { return stopped; }
+    // A stream stops itself on a request (stop byte, drain, outputs); its
+    // PumpMessages must then leave the connection alone.
+    void LeaveStopsToCaller() { stopsCycle = false; }
 
     std::vector<std::string> messages;  // every message box, in order
     std::vector<unsigned char> lastBlock;
@@ -51,5 +54,6 @@ class CConsoleUi : public MeasurementUi {
     // From the reset of the progress (just before the start byte) until the bar
     // is full or a message ends the cycle: the instrument is sending the block.
     bool streaming = false;
+    bool stopsCycle = true;
     bool stopped = false;
 };

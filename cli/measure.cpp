@@ -11,7 +11,6 @@
 
 #include "analysis/analysis.h"
 #include "analysis/metrics.h"
-#include "measurement/metrics_text.h"
 #include "cli/args.h"
 #include "cli/console_ui.h"
 #include "cli/interrupt.h"
@@ -26,6 +25,7 @@
 #include "measurement/drain.h"
 #include "measurement/export.h"
 #include "measurement/measurement.h"
+#include "measurement/metrics_text.h"
 
 #ifndef PELKOR_VERSION
 #define PELKOR_VERSION "unknown"
@@ -569,25 +569,9 @@ class CRun {
         return false;
     }
 
-    // Every output can be written, checked before the instrument is touched, so
-    // a long run does not end in a folder that is missing.
-    bool OutputsWritable() {
-        const std::pair<const std::string*, const char*> outputs[] = {
-            {&o.jsonPath, "--json"}, {&o.csvPath, "--csv"}, {&o.rawPath, "--save-raw"}};
-        bool ok = true;
-        for (const auto& [path, what] : outputs) {
-            std::string error;
-            if (path->empty() || *path == "-" || CheckOutputPath(*path, &error)) continue;
-            err << "pelkor-measure: " << what << ": " << error << "\n";
-            ok = false;
-        }
-        return ok;
-    }
-
   public:
     int Go() {
         stdoutTaken = o.jsonPath == "-" || o.csvPath == "-";
-        if (!OutputsWritable()) return kExitOutputFailed;
         const int code = o.source == CliSource::kInput ? FromInput() : FromInstrument();
         // A run that reached the instrument reports, also when it failed there.
         if (code == kExitBadArguments) return code;
@@ -610,6 +594,25 @@ class CRun {
 
 }  // namespace
 
+namespace {
+
+// Every output can be written, checked before the instrument is touched, so a
+// long run does not end in a folder that is missing.
+bool OutputsWritable(const CliOptions& o, std::ostream& err) {
+    const std::pair<const std::string*, const char*> outputs[] = {
+        {&o.jsonPath, "--json"}, {&o.csvPath, "--csv"}, {&o.rawPath, "--save-raw"}};
+    bool ok = true;
+    for (const auto& [path, what] : outputs) {
+        std::string error;
+        if (path->empty() || *path == "-" || CheckOutputPath(*path, &error)) continue;
+        err << "pelkor-measure: " << what << ": " << error << "\n";
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace
+
 int RunMeasure(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                bool progressBar) {
     CliOptions options;
@@ -628,14 +631,14 @@ int RunMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (options.listPorts)
         return ListPorts(CliProfilePath(options.profilePath), options.jsonPath, out, err);
-    if (options.streamSeconds > 0 ||
-        (options.source == CliSource::kInput && IsRecordedStream(options.inputPath))) {
-        return RunStream(options, out, err, progressBar);
-    }
-    if (options.overlapGiven) {
+    const bool stream = options.streamSeconds > 0 || (options.source == CliSource::kInput &&
+                                                      IsRecordedStream(options.inputPath));
+    if (!stream && options.overlapGiven) {
         err << "pelkor-measure: --overlap applies to --stream or to a recorded stream\n";
         return kExitBadArguments;
     }
+    if (!OutputsWritable(options, err)) return kExitOutputFailed;
+    if (stream) return RunStream(options, out, err, progressBar);
     CRun run(options, out, err, progressBar);
     return run.Go();
 }

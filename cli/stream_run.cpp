@@ -11,6 +11,7 @@
 
 #include "analysis/analysis.h"
 #include "cli/console_ui.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/measure.h"
 #include "comlink/device_map.h"
@@ -139,9 +140,10 @@ std::string SettingsLine(const StreamFormat& f, int windowMode, int averagingMod
 }
 
 std::string SummaryLine(const std::string& failure, const char* end, long long samples,
-                        long long blocks, double seconds, bool incomplete) {
-    std::string line =
-        std::string("{\"status\":\"") + (failure.empty() ? "measured" : "failed") + "\"";
+                        long long blocks, double seconds, bool incomplete,
+                        bool interrupted = false) {
+    const char* status = !failure.empty() ? "failed" : interrupted ? "interrupted" : "measured";
+    std::string line = std::string("{\"status\":\"") + status + "\"";
     if (!failure.empty()) line += ",\"error\":" + CJsonWriter::Quote(failure);
     line += std::string(",\"end\":\"") + end + "\",\"samples\":" + std::to_string(samples) +
             ",\"blocks\":" + std::to_string(blocks) + ",\"seconds\":" + Number(seconds);
@@ -323,6 +325,7 @@ int Live(const CliOptions& o, std::ostream& out, std::ostream& err, bool progres
     auto state = std::make_unique<MeasurementState>();
     MeasurementState& s = *state;
     CConsoleUi ui(s, o, err, progressBar);
+    ui.LeaveStopsToCaller();
     ui.RefreshSettings();
     ResetAnalysisState();
     for (int attempt = 0; attempt < kConnectAttempts && s.connected != 1; ++attempt) {
@@ -379,7 +382,8 @@ int Live(const CliOptions& o, std::ostream& out, std::ostream& err, bool progres
     const auto until = started + std::chrono::seconds(o.streamSeconds);
     std::string failure;
     if (stream.Start(o.overlap)) {
-        while (stream.Poll() && std::chrono::steady_clock::now() < until) {
+        // Ctrl-C ends the stream as its time would: stop byte, drain, every output.
+        while (stream.Poll() && std::chrono::steady_clock::now() < until && !InterruptRequested()) {
             if (io.recorder.Failed()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
         }
@@ -399,8 +403,10 @@ int Live(const CliOptions& o, std::ostream& out, std::ostream& err, bool progres
         if (!reason.empty()) failure += ": " + reason;
         code = stream.End() == StreamEnd::Refused ? kExitBadArguments : kExitAcquisition;
     }
+    const bool interrupted = failure.empty() && InterruptRequested();
+    if (interrupted) code = kExitInterrupted;
     io.json.Line(SummaryLine(failure, StreamEndName(stream.End()), stream.SamplesReceived(),
-                             stream.BlocksAnalysed(), seconds, false));
+                             stream.BlocksAnalysed(), seconds, false, interrupted));
     const long long blocks = stream.BlocksAnalysed();
     const StreamEnd end = stream.End();
     ReleaseConnection(s);

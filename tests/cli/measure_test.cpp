@@ -253,16 +253,19 @@ TEST_F(Measure, AnUnwritableOutputIsRefusedBeforeTheInstrumentIsTouched) {
         {"--csv", dir / "folder", "Is a directory"},
         {"--save-raw", dir / "file" / "run.raw", "Not a directory"},
     };
-    for (const Case& c : cases) {
-        host->ClearReceived();
-        EXPECT_EQ(Run("--device " + host->SlavePath() + " --count 50 --samples 1024 " + c.option +
-                      " " + c.path.string()),
-                  kExitOutputFailed);
-        EXPECT_NE(err.str().find(c.option + ": cannot write " + c.path.string() + ": " + c.reason),
-                  std::string::npos)
-            << err.str();
-        EXPECT_EQ(out.str(), "");
-        EXPECT_TRUE(host->ReceivedBytes().empty());  // the port was never opened
+    for (const char* run : {" --count 50 --samples 1024 ", " --stream 5 --samples 1024 "}) {
+        for (const Case& c : cases) {
+            host->ClearReceived();
+            EXPECT_EQ(Run("--device " + host->SlavePath() + run + c.option + " " + c.path.string()),
+                      kExitOutputFailed)
+                << run;
+            EXPECT_NE(
+                err.str().find(c.option + ": cannot write " + c.path.string() + ": " + c.reason),
+                std::string::npos)
+                << err.str();
+            EXPECT_EQ(out.str(), "");
+            EXPECT_TRUE(host->ReceivedBytes().empty()) << run;  // the port was never opened
+        }
     }
 }
 
@@ -532,6 +535,30 @@ INSTANTIATE_TEST_SUITE_P(Signals, MeasureInterrupt,
                          ::testing::Values(Interrupt{"Sigint", SIGINT},
                                            Interrupt{"Sigterm", SIGTERM}),
                          [](const auto& info) { return info.param.name; });
+
+// Ctrl-C in a stream ends it as its time would: stop byte, drain, a whole
+// recording and a report that says "interrupted", exit 130.
+TEST_F(Measure, AnInterruptedStreamStopsTheInstrumentAndWritesEveryOutput) {
+    instrument::Options options;
+    options.paced = true;
+    host = std::make_unique<instrument::PtyHost>(options);
+    std::string error;
+    ASSERT_TRUE(host->Start(&error)) << error;
+    const fs::path json = dir / "stream.json", raw = dir / "stream.raw";
+    CProgram tool({"--device", host->SlavePath(), "--stream", "600", "--samples", "256", "--rate",
+                   "6000", "--json", json.string(), "--save-raw", raw.string()},
+                  dir / "err.txt");
+    ASSERT_GT(tool.pid, 0);
+    ASSERT_TRUE(tool.WaitForLines(2)) << ReadAll(dir / "err.txt");
+    ASSERT_EQ(kill(tool.pid, SIGINT), 0);
+    EXPECT_EQ(tool.WaitExit(60), kExitInterrupted) << ReadAll(dir / "err.txt");
+    const std::string report = ReadAll(json);
+    // The stream's report is JSON Lines; its last line is the summary.
+    EXPECT_NE(report.find("{\"status\":\"interrupted\",\"end\":\"stopped\""), std::string::npos)
+        << report;
+    EXPECT_NE(ReadAll(raw).find("complete=1"), std::string::npos);
+    EXPECT_EQ(StartStopBytes(*host) % 2, 0);  // the instrument was stopped
+}
 
 // A second Ctrl-C ends the tool at once, even while it waits for a reader of its
 // output FIFO (which it would do for seconds).

@@ -18,6 +18,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/metrics.h"
+#include "cli/raw_block.h"
 #include "cli/replay.h"
 #include "measurement/state.h"
 #include "tests/fuzz/check.h"
@@ -25,7 +26,7 @@
 namespace {
 
 // What --input takes at most, in volts (a wider value is refused there).
-constexpr double kMaxVolts = 1000.0;
+constexpr double kMaxVolts = kMaxInputVolts;
 // The largest 10-bit count is not masked: 65535 counts at 5/1023 V each.
 constexpr double kMaxDecodedInput = ScaleToInput(65535 * kVoltsPerCount10);
 constexpr double kLevelFloor = -179.9;
@@ -55,6 +56,7 @@ void CheckAnalysis(const MeasurementState& s, double sampleLimit) {
     FUZZ_CHECK(std::isfinite(s.fundamentalLevel), "fundamental level");
     FUZZ_CHECK(fuzz::AllFinite(s.harmonicLevels, 5), "peak level");
     FUZZ_CHECK(fuzz::AllFinite(s.thdLevels, 6), "THD amplitude");
+    FUZZ_CHECK(NonFiniteResult(s).empty(), "reported as not finite: " + NonFiniteResult(s));
     for (const std::string* t : {&s.fundamentalText, &s.amplitudeText, &s.thdText}) {
         FUZZ_CHECK(fuzz::IsFiniteText(*t), "result text '" + *t + "'");
     }

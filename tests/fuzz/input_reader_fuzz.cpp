@@ -81,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int n = static_cast<int>(file.voltValues.size());
         FUZZ_CHECK(IsBlockSize(n), "value count is a block size");
         for (double v : file.voltValues) {
-            FUZZ_CHECK(std::isfinite(v), "value not finite: " + std::to_string(v));
+            FUZZ_CHECK(std::isfinite(v) && std::fabs(v) <= kMaxInputVolts,
+                       "value outside +-1000 V taken: " + std::to_string(v));
         }
         RoundTripVolts(file);
     } else {

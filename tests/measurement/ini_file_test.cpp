@@ -226,10 +226,10 @@ TEST_F(IniFileProfileTest, AHandEditMadeMeanwhileIsKept) {
 
 TEST_F(IniFileProfileTest, AnUncleanFileIsNeverWritten) {
     const std::string path = dir_ + "/p.INI";
-    const std::string binary(
+    const char bytes[] =
         "[MyOrvanelAp]\nChannelSelection=3\n\x7f"
-        "ELF\0\0\x01\x02",
-        44);
+        "ELF\0\0\x01\x02";
+    const std::string binary(bytes, sizeof bytes - 1);  // the NULs included
     Put(path, binary);
     IniFileProfile profile(path);
     EXPECT_NE(profile.LoadError().find(path), std::string::npos);
