@@ -13,6 +13,7 @@
 #include "analysis/metrics.h"
 #include "cli/args.h"
 #include "cli/console_ui.h"
+#include "cli/demo_options.h"
 #include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/list_ports.h"
@@ -308,34 +309,6 @@ class CRun {
         return kExitMeasured;
     }
 
-    bool DemoOptions(instrument::Options* io, std::string* error) {
-        bool replaced[instrument::kChannelCount] = {};
-        for (const std::string& component : o.signals) {
-            int channel = 0;
-            instrument::ChannelSignal probe;
-            if (!instrument::ParseSignal(component, &channel, &probe, error)) {
-                *error = "--signal " + component + ": " + *error;
-                return false;
-            }
-            // The first component given for a channel replaces its demo signal.
-            if (!replaced[channel]) io->channels[channel] = instrument::ChannelSignal{};
-            replaced[channel] = true;
-            instrument::ParseSignal(component, &channel, &io->channels[channel], error);
-        }
-        if (!o.fault.empty()) {
-            bool ok = false;
-            io->fault = instrument::ParseFault(o.fault, &ok);
-            if (!ok) {
-                *error = "--fault '" + o.fault +
-                         "': allowed: none, silent-after-start, short-block, extra-bytes, "
-                         "garbage, no-reply, late-reply, double-reply, wrong-reply, "
-                         "hang-up-mid-block, stall, chatter, never-stops";
-                return false;
-            }
-        }
-        return true;
-    }
-
     int FromInstrument() {
         std::unique_ptr<instrument::PtyHost> host;
         int comPort = o.comPort;
@@ -343,7 +316,7 @@ class CRun {
         std::string error;
         if (o.source == CliSource::kDemo) {
             instrument::Options io;
-            if (!DemoOptions(&io, &error)) return Fail(kExitBadArguments, error);
+            if (!DemoOptions(o, &io, &error)) return Fail(kExitBadArguments, error);
             host = std::make_unique<instrument::PtyHost>(io);
             if (!host->Start(&error)) {
                 return Fail(kExitNoInstrument, "the demo instrument did not start: " + error);

@@ -11,6 +11,7 @@
 
 #include "analysis/analysis.h"
 #include "cli/console_ui.h"
+#include "cli/demo_options.h"
 #include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/measure.h"
@@ -261,30 +262,6 @@ int Replay(const CliOptions& o, std::ostream& out, std::ostream& err) {
                              static_cast<double>(analyser.Samples()) / format.sampleRate,
                              incomplete));
     return FinishOutputs(o, s, analyser.Blocks(), io, StreamEnd::Stopped, err, kExitMeasured);
-}
-
-bool DemoOptions(const CliOptions& o, instrument::Options* io, std::string* error) {
-    bool replaced[instrument::kChannelCount] = {};
-    for (const std::string& component : o.signals) {
-        int channel = 0;
-        instrument::ChannelSignal probe;
-        if (!instrument::ParseSignal(component, &channel, &probe, error)) {
-            *error = "--signal " + component + ": " + *error;
-            return false;
-        }
-        if (!replaced[channel]) io->channels[channel] = instrument::ChannelSignal{};
-        replaced[channel] = true;
-        instrument::ParseSignal(component, &channel, &io->channels[channel], error);
-    }
-    if (!o.fault.empty()) {
-        bool ok = false;
-        io->fault = instrument::ParseFault(o.fault, &ok);
-        if (!ok) {
-            *error = "--fault '" + o.fault + "': not a fault of the stand-in instrument";
-            return false;
-        }
-    }
-    return true;
 }
 
 int Live(const CliOptions& o, std::ostream& out, std::ostream& err, bool progressBar) {

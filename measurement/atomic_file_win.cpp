@@ -1,13 +1,7 @@
 // Whole-file replacement on Windows: a temporary file beside the target, flushed
 // to disk, then put in the target's place in one step, so a reader sees the old
 // file or the new one, never half.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "measurement/win_text.h"  // windows.h, and UTF-16 paths
 
 #include <algorithm>
 #include <atomic>
@@ -16,17 +10,6 @@
 #include "measurement/export.h"
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    }
-    return out;
-}
 
 std::string SystemReason(DWORD err) {
     switch (err) {

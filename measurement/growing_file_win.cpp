@@ -1,12 +1,6 @@
 // CGrowingFile on Windows: a temporary file of this process beside the target,
 // flushed, then moved over the target.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "measurement/win_text.h"  // windows.h, and UTF-16 paths
 
 #include <algorithm>
 #include <atomic>
@@ -20,17 +14,6 @@ struct CGrowingFile::Impl {
 };
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    }
-    return out;
-}
 
 std::string Reason(const std::string& what, const std::string& path, DWORD err) {
     char text[256] = {};

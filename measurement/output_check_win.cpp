@@ -1,30 +1,13 @@
 // The check before a run on Windows: a folder is no output, a read-only file is
 // not replaced, and the target's folder must take a new file (tried with a
 // probe that deletes itself on close).
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "measurement/win_text.h"  // windows.h, and UTF-16 paths
 
 #include <string>
 
 #include "measurement/export.h"
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    }
-    return out;
-}
 
 std::string Reason(DWORD err) {
     switch (err) {
