@@ -8,20 +8,6 @@ PlotArea plotArea;
 
 namespace {
 
-// Restores the earlier pen when a drawing step is done with its own.
-class PenScope {
-  public:
-    PenScope(CPlotCanvas& canvas, PlotColor color)
-        : canvas_(canvas), previous_(canvas.SelectPen(color)) {}
-    ~PenScope() { canvas_.SelectPen(previous_); }
-    PenScope(const PenScope&) = delete;
-    PenScope& operator=(const PenScope&) = delete;
-
-  private:
-    CPlotCanvas& canvas_;
-    PlotColor previous_;
-};
-
 void DrawGrid(CPlotCanvas& canvas, const PlotRect& r) {
     PenScope pen(canvas, kGridColor);
     const int w = r.Width();

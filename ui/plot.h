@@ -64,6 +64,20 @@ class CPlotCanvas {
     virtual void TextOut(int x, int y, const std::string& text) = 0;
 };
 
+// Restores the earlier pen when a drawing step is done with its own.
+class PenScope {
+  public:
+    PenScope(CPlotCanvas& canvas, PlotColor color)
+        : canvas_(canvas), previous_(canvas.SelectPen(color)) {}
+    ~PenScope() { canvas_.SelectPen(previous_); }
+    PenScope(const PenScope&) = delete;
+    PenScope& operator=(const PenScope&) = delete;
+
+  private:
+    CPlotCanvas& canvas_;
+    PlotColor previous_;
+};
+
 // Distance of the frame from the client edges.
 inline constexpr int kPlotMarginLeft = 40;
 inline constexpr int kPlotMarginTop = 165;

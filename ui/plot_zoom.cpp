@@ -80,19 +80,6 @@ bool Clip(Segment& s, double left, double top, double right, double bottom) {
     return true;
 }
 
-class PenScope {
-  public:
-    PenScope(CPlotCanvas& canvas, PlotColor color)
-        : canvas_(canvas), previous_(canvas.SelectPen(color)) {}
-    ~PenScope() { canvas_.SelectPen(previous_); }
-    PenScope(const PenScope&) = delete;
-    PenScope& operator=(const PenScope&) = delete;
-
-  private:
-    CPlotCanvas& canvas_;
-    PlotColor previous_;
-};
-
 int DecimalsFor(double step) {
     if (!(step > 0)) return 0;
     return std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
