@@ -42,6 +42,39 @@ bool SetCloseOnExec(int fd) {
     return fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
 
+// The latest bytes read, each with its line speed, in a ring of fixed size.
+// Its memory is taken and touched once at the start, so a long run (the demo,
+// a soak) neither grows nor moves bytes around.
+class ReceivedRecord {
+public:
+    ReceivedRecord() : bytes_(kReceivedKept), speeds_(kReceivedKept) {}
+
+    void Add(unsigned char byte, int speed) {
+        bytes_[next_] = byte;
+        speeds_[next_] = speed;
+        next_ = (next_ + 1) % kReceivedKept;
+        if (held_ < kReceivedKept) ++held_;
+    }
+    void Clear() { held_ = 0; }
+    std::vector<unsigned char> Bytes() const { return InOrder(bytes_); }
+    std::vector<int> Speeds() const { return InOrder(speeds_); }
+
+private:
+    template <typename T>
+    std::vector<T> InOrder(const std::vector<T>& ring) const {
+        std::vector<T> out;
+        out.reserve(held_);
+        const std::size_t first = (next_ + kReceivedKept - held_) % kReceivedKept;
+        for (std::size_t i = 0; i < held_; ++i) out.push_back(ring[(first + i) % kReceivedKept]);
+        return out;
+    }
+
+    std::vector<unsigned char> bytes_;
+    std::vector<int> speeds_;
+    std::size_t next_ = 0;  // where the next byte goes
+    std::size_t held_ = 0;  // how many of the latest are kept
+};
+
 }  // namespace
 
 struct PtyHost::Impl {
@@ -51,8 +84,7 @@ struct PtyHost::Impl {
     mutable std::mutex mutex;  // model, received bytes, hungUp, links
     std::condition_variable hungUpChanged;
     Model model;
-    std::vector<unsigned char> received;  // the latest, kReceivedKept to twice that
-    std::vector<int> speeds;
+    ReceivedRecord received;
     unsigned long long receivedTotal = 0;
     bool hungUp = false;
     bool running = false;
@@ -140,17 +172,9 @@ bool PtyHost::Impl::ReadCommands() {
         for (ssize_t i = 0; i < n; ++i) {
             const ByteUse use = model.Receive(buf[i], speed, now);
             if (use == ByteUse::SpeedChange) DropUnsentOutput();
-            received.push_back(buf[i]);
-            speeds.push_back(speed);
+            received.Add(buf[i], speed);
             ++receivedTotal;
             LogByte(now, "in ", speed, buf[i], ByteUseName(use));
-        }
-        // A long run (the demo, a soak) must not grow without end: keep the
-        // latest, dropping the oldest in steps so each byte is moved rarely.
-        if (received.size() >= 2 * kReceivedKept) {
-            const auto cut = static_cast<std::ptrdiff_t>(received.size() - kReceivedKept);
-            received.erase(received.begin(), received.begin() + cut);
-            speeds.erase(speeds.begin(), speeds.begin() + cut);
         }
         if (static_cast<std::size_t>(n) < sizeof buf) return true;
     }
@@ -438,16 +462,12 @@ bool PtyHost::Link(const std::string& linkPath, std::string* error) {
 
 std::vector<unsigned char> PtyHost::ReceivedBytes() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    const std::vector<unsigned char>& r = impl_->received;
-    const std::size_t skip = r.size() > kReceivedKept ? r.size() - kReceivedKept : 0;
-    return std::vector<unsigned char>(r.begin() + static_cast<std::ptrdiff_t>(skip), r.end());
+    return impl_->received.Bytes();
 }
 
 std::vector<int> PtyHost::ReceivedSpeeds() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    const std::vector<int>& r = impl_->speeds;
-    const std::size_t skip = r.size() > kReceivedKept ? r.size() - kReceivedKept : 0;
-    return std::vector<int>(r.begin() + static_cast<std::ptrdiff_t>(skip), r.end());
+    return impl_->received.Speeds();
 }
 
 unsigned long long PtyHost::ReceivedTotal() const {
@@ -457,8 +477,7 @@ unsigned long long PtyHost::ReceivedTotal() const {
 
 void PtyHost::ClearReceived() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->received.clear();
-    impl_->speeds.clear();
+    impl_->received.Clear();
 }
 
 void PtyHost::SetFault(Fault fault) {

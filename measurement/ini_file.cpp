@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <unordered_set>
 
 #include "measurement/export.h"
 
@@ -174,14 +175,16 @@ std::optional<std::string> IniFile::Value(const std::string& section,
 
 std::vector<std::string> IniFile::Keys(const std::string& section) const {
     std::vector<std::string> keys;
+    // Lower-case names seen so far: a file of many keys is listed in linear time.
+    std::unordered_set<std::string> seen;
     for (const Line& line : lines_) {
         if (line.kind != Line::kKey) continue;
         const bool inSection =
             line.section >= 0 ? SameName(lines_[line.section].name, section) : section.empty();
         if (!inSection) continue;
-        bool seen = false;
-        for (const auto& k : keys) seen = seen || SameName(k, line.name);
-        if (!seen) keys.push_back(line.name);
+        std::string lower = line.name;
+        for (char& c : lower) c = Lower(c);
+        if (seen.insert(std::move(lower)).second) keys.push_back(line.name);
     }
     return keys;
 }

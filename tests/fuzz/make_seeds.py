@@ -97,16 +97,17 @@ def main():
           event(7, 1, length=0))
     write("cycle", "refused_rate", bytes([0x04, 14 << 3 | 0, 1]) + event(4, 0))
 
-    # the INI profile
-    write("profile_reader", "profile_crlf_comments",
-          b"; Pelkor settings\r\n[MyOrvanelAp]\r\nSampleRateSelection=6\r\n"
-          b"NumSampleSelection = 3\r\n; the port\r\nOrvanelComPort=3\r\n\r\n"
-          b"[Ports]\r\nCOM3=/dev/serial/by-id/usb-FTDI\r\n[Other]\r\nx=\"quoted \"\r\n")
-    write("profile_reader", "profile_lf_no_last_line_end",
-          b"[myorvanelap]\nChannelSelection=2\n# comment\nOrvanelComPort=12")
-    write("profile_reader", "profile_bom_keys_before_section",
-          b"\xef\xbb\xbfloose=1\n[Ports]\n\tCOM1 =\t/dev/ttyS0 \n")
-    write("profile_reader", "not_an_ini", b"[MyOrvanelAp]\nOrvanelComPort=3\nthis is no key\n\x00\x01")
+    # the INI profile, the same seeds for reading and for edits
+    for harness in ("profile_reader", "profile_writer"):
+        write(harness, "profile_crlf_comments",
+              b"; Pelkor settings\r\n[MyOrvanelAp]\r\nSampleRateSelection=6\r\n"
+              b"NumSampleSelection = 3\r\n; the port\r\nOrvanelComPort=3\r\n\r\n"
+              b"[Ports]\r\nCOM3=/dev/serial/by-id/usb-FTDI\r\n[Other]\r\nx=\"quoted \"\r\n")
+        write(harness, "profile_lf_no_last_line_end",
+              b"[myorvanelap]\nChannelSelection=2\n# comment\nOrvanelComPort=12")
+        write(harness, "profile_bom_keys_before_section",
+              b"\xef\xbb\xbfloose=1\n[Ports]\n\tCOM1 =\t/dev/ttyS0 \n")
+        write(harness, "not_an_ini", b"[MyOrvanelAp]\nOrvanelComPort=3\nthis is no key\n\x00\x01")
 
 
 if __name__ == "__main__":
