@@ -9,7 +9,7 @@
 #include "analysis/spectrum_levels.h"
 
 #ifdef PELKOR_HAVE_TARGET_CLONES
-#define PELKOR_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#define PELKOR_WIDE_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define PELKOR_WIDE_VECTORS
 #endif

@@ -9,7 +9,7 @@
 // butterflies also come in an AVX2 build. There is no contraction into fused
 // multiply-adds (see CMakeLists.txt), so both give the same bits.
 #ifdef PELKOR_HAVE_TARGET_CLONES
-#define PELKOR_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#define PELKOR_WIDE_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define PELKOR_WIDE_VECTORS
 #endif
