@@ -6,6 +6,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/fft.h"
+#include "analysis/real_fft.h"
 #include "analysis/spectrum_levels.h"
 
 #ifdef PELKOR_HAVE_TARGET_CLONES
@@ -65,11 +66,11 @@ PELKOR_WIDE_VECTORS void Decibels(const double* __restrict power, double* __rest
 
 void ComputeSpectrumFast(const double* samples, double* spectrum, int n, int averagingMode,
                          bool clear) {
-    if (clear || !IsTransformLength(n)) {
+    if (clear || !IsTransformLength(n) || n < 4) {
         ComputeSpectrum(samples, spectrum, n, averagingMode, clear);
         return;
     }
-    ComputePowerSpectrum(samples, n);
+    RealDftPower(samples, n, PowerScale(n), PowerBuffer(n));
     Decibels(LastPowerSpectrum(), LevelBuffer(), n / 2 + 1);
-    AverageLevels(spectrum, n, averagingMode);
+    AverageLevelsRunning(spectrum, n, averagingMode);
 }

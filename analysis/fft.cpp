@@ -1,5 +1,7 @@
 #include "analysis/fft.h"
 
+#include "analysis/butterflies.h"
+
 #include <cmath>
 #include <utility>
 
@@ -110,15 +112,19 @@ inline void TwoStages(double* __restrict r0, double* __restrict r1, double* __re
     }
 }
 
-// The butterflies of all stages. Within a stage they are independent, so they
-// may run group by group over contiguous entries instead of twiddle by twiddle;
-// the first two stages run together on each run of four entries.
-PELKOR_WIDE_VECTORS void Butterflies(double* re, double* im, int n) {
-    int stage = 1;
-    if (planStages >= 2) {
-        const double u0Re = twiddleRe[0], u0Im = twiddleIm[0];  // stage 1
-        const double v0Re = twiddleRe[1], v0Im = twiddleIm[1];  // stage 2
-        const double v1Re = twiddleRe[2], v1Im = twiddleIm[2];
+}  // namespace
+
+// Within a stage the butterflies are independent, so they may run group by
+// group over contiguous entries instead of twiddle by twiddle; the first two
+// stages run together on each run of four entries.
+PELKOR_WIDE_VECTORS void RadixTwoButterflies(double* re, double* im, int n,
+                                             const double* twRe, const double* twIm,
+                                             int stages, int firstStage) {
+    int stage = firstStage;
+    if (stage == 1 && stages >= 2) {
+        const double u0Re = twRe[0], u0Im = twIm[0];  // stage 1
+        const double v0Re = twRe[1], v0Im = twIm[1];  // stage 2
+        const double v1Re = twRe[2], v1Im = twIm[2];
         for (int base = 0; base < n; base += 4) {
             double r0 = re[base], r1 = re[base + 1], r2 = re[base + 2], r3 = re[base + 3];
             double i0 = im[base], i1 = im[base + 1], i2 = im[base + 2], i3 = im[base + 3];
@@ -132,26 +138,24 @@ PELKOR_WIDE_VECTORS void Butterflies(double* re, double* im, int n) {
         stage = 3;
     }
     // Two stages per pass over the data.
-    for (; stage + 1 <= planStages; stage += 2) {
+    for (; stage + 1 <= stages; stage += 2) {
         const int le1 = 1 << (stage - 1);
-        const double* __restrict uRe = twiddleRe + le1 - 1;
-        const double* __restrict uIm = twiddleIm + le1 - 1;
-        const double* __restrict vRe = twiddleRe + 2 * le1 - 1;
-        const double* __restrict vIm = twiddleIm + 2 * le1 - 1;
+        const double* __restrict uRe = twRe + le1 - 1;
+        const double* __restrict uIm = twIm + le1 - 1;
+        const double* __restrict vRe = twRe + 2 * le1 - 1;
+        const double* __restrict vIm = twIm + 2 * le1 - 1;
         for (int base = 0; base < n; base += 4 * le1)
             TwoStages(re + base, re + base + le1, re + base + 2 * le1, re + base + 3 * le1,
                       im + base, im + base + le1, im + base + 2 * le1, im + base + 3 * le1, uRe,
                       uIm, vRe, vIm, vRe + le1, vIm + le1, le1);
     }
-    if (stage == planStages) {
+    if (stage == stages) {
         const int le1 = 1 << (stage - 1);
         for (int base = 0; base < n; base += 2 * le1)
-            OneStage(re + base, re + base + le1, im + base, im + base + le1, twiddleRe + le1 - 1,
-                     twiddleIm + le1 - 1, le1);
+            OneStage(re + base, re + base + le1, im + base, im + base + le1, twRe + le1 - 1,
+                     twIm + le1 - 1, le1);
     }
 }
-
-}  // namespace
 
 bool IsTransformLength(int n) {
     return n >= 1 && n <= kMaxSamples && (n & (n - 1)) == 0;
@@ -163,7 +167,7 @@ void ForwardFft(double* re, double* im, int n) {
         std::swap(re[swapLow[s]], re[swapHigh[s]]);
         std::swap(im[swapLow[s]], im[swapHigh[s]]);
     }
-    Butterflies(re, im, n);
+    RadixTwoButterflies(re, im, n, twiddleRe, twiddleIm, planStages, 1);
 }
 
 void ForwardFftOfReal(const double* samples, double* re, double* im, int n) {
@@ -172,5 +176,5 @@ void ForwardFftOfReal(const double* samples, double* re, double* im, int n) {
         re[i] = samples[reversed[i]];
         im[i] = 0.0;
     }
-    Butterflies(re, im, n);
+    RadixTwoButterflies(re, im, n, twiddleRe, twiddleIm, planStages, 1);
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -15,11 +16,9 @@ constexpr double kBlankLevel = -150.0;
 // Two levels side by side; GCC and Clang map ?: on these to packed max.
 using Pair = double __attribute__((vector_size(16)));
 
-// The first entry of v[0..count-1] holding the highest level above `start`, as a
-// scan from `start` with a strict > finds it; -1 when nothing exceeds `start`.
-// The maximum is exact in any order, so it is taken lane-wise first and its
-// first position looked up after.
-int FirstPeakAbove(const double* v, int count, double start) {
+// The highest level of v[0..count-1] above `start`, or `start` when nothing
+// exceeds it. The maximum is exact in any order, so it is taken lane-wise.
+double HighestAbove(const double* v, int count, double start) {
     Pair m0 = {start, start}, m1 = m0, m2 = m0, m3 = m0;
     int k = 0;
     for (; k + 8 <= count; k += 8) {
@@ -39,11 +38,64 @@ int FirstPeakAbove(const double* v, int count, double start) {
         best = m[1] > best ? m[1] : best;
     }
     for (; k < count; ++k) best = v[k] > best ? v[k] : best;
+    return best;
+}
+
+// The first entry of v[0..count-1] holding the highest level above `start`, as a
+// scan from `start` with a strict > finds it; -1 when nothing exceeds `start`.
+int FirstPeakAbove(const double* v, int count, double start) {
+    const double best = HighestAbove(v, count, start);
     if (!(best > start)) return -1;
-    for (k = 0; v[k] != best; ++k) {
-    }
+    int k = 0;
+    while (v[k] != best) ++k;
     return k;
 }
+
+// The harmonic search looks at one range five times, with a few short spans
+// blanked in between. Keeping the highest level of each run of kRun entries,
+// a search looks at the runs and then inside one, and a blanking refreshes
+// only the runs it touched. The entry found is the one a full scan finds.
+class RunMaxima {
+  public:
+    static constexpr int kRun = 64;
+
+    RunMaxima(const double* v, int begin, int end, double start)
+        : v_(v), begin_(begin), end_(end), start_(start) {
+        runs_ = begin < end ? (end - begin + kRun - 1) / kRun : 0;
+        for (int r = 0; r < runs_; ++r) Update(r);
+    }
+
+    // As FirstPeakAbove over v[begin..end-1], as an index into v.
+    int FirstPeak() const {
+        const double best = HighestAbove(maxima_, runs_, start_);
+        if (!(best > start_)) return -1;
+        int r = 0;
+        while (maxima_[r] != best) ++r;
+        int k = begin_ + r * kRun;
+        while (v_[k] != best) ++k;
+        return k;
+    }
+
+    // After v[from..to] changed.
+    void Changed(int from, int to) {
+        if (to < begin_ || from >= end_ || runs_ == 0) return;
+        const int first = (std::max(from, begin_) - begin_) / kRun;
+        const int last = (std::min(to, end_ - 1) - begin_) / kRun;
+        for (int r = first; r <= last; ++r) Update(r);
+    }
+
+  private:
+    void Update(int r) {
+        const int at = begin_ + r * kRun;
+        maxima_[r] = HighestAbove(v_ + at, std::min(kRun, end_ - at), start_);
+    }
+
+    const double* v_;
+    int begin_, end_;
+    double start_;
+    int runs_ = 0;
+    double maxima_[kBufferSize / kRun + 1];
+};
 
 }  // namespace
 
@@ -77,13 +129,14 @@ void FindPeaks(MeasurementState& state) {
         state.harmonicBins[p] = 1;
         state.thdLevels[p + 1] = kHarmonicStart;
     }
+    RunMaxima runs(search, start, half, kHarmonicStart);
     for (int p = 0; p < 5; ++p) {
         if (start < half) {
-            const int k = FirstPeakAbove(search + start, half - start, kHarmonicStart);
+            const int k = runs.FirstPeak();
             if (k >= 0) {
-                state.harmonicBins[p] = start + k;
-                state.harmonicLevels[p] = search[start + k];
-                state.thdLevels[p + 1] = search[start + k];
+                state.harmonicBins[p] = k;
+                state.harmonicLevels[p] = search[k];
+                state.thdLevels[p + 1] = search[k];
             }
         }
         // The span m-w .. m+w-1; the part below entry 0 is dropped. The top end
@@ -91,6 +144,7 @@ void FindPeaks(MeasurementState& state) {
         const int m = state.harmonicBins[p];
         const int first = m - w < 0 ? 0 : m - w;
         for (int k = first; k <= m + w - 1; ++k) search[k] = kBlankLevel;
+        runs.Changed(first, m + w - 1);
     }
 }
 

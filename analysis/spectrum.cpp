@@ -29,6 +29,10 @@ double levelSums[kBufferSize];
 double levelHistory[kRingSlots][kBufferSize];
 // Which ring slots a mode "10" call has written since the last clear.
 bool slotFilled[kRingSlots];
+// The streaming chain's sum of the filled slots, entries 0..runningSize-1, kept
+// between its mode "10" calls; 0 when a clear or an exact call made it stale.
+double runningSum[kBufferSize];
+int runningSize = 0;
 
 void ClearAverages(int n) {
     const int rows = (n >= 0 && n < kBufferSize) ? n + 1 : kBufferSize;
@@ -36,6 +40,19 @@ void ClearAverages(int n) {
     for (auto& slot : levelHistory) std::memset(slot, 0, sizeof(double) * rows);
     for (bool& filled : slotFilled) filled = false;
     averageCount = 0;
+    runningSize = 0;
+}
+
+// Ring slot of this mode "10" call, counted as ComputeSpectrum counts it.
+int NextRingSlot() {
+    if (averageCount > kRingSlots) averageCount = 1;
+    return averageCount - 1;
+}
+
+int FilledSlots() {
+    int count = 0;
+    for (const bool filled : slotFilled) count += filled ? 1 : 0;
+    return count;
 }
 
 void Finish(double* spectrum, int size) {
@@ -59,8 +76,17 @@ void ComputeLevels(int n) {
 
 }  // namespace
 
+double PowerScale(int n) {
+    return (1.0 / n) * 2.0 / n;
+}
+
+double* PowerBuffer(int n) {
+    powerSize = n / 2 + 1;
+    return powerSpectrum;
+}
+
 void ComputePowerSpectrum(const double* samples, int n) {
-    const double h = (1.0 / n) * 2.0 / n;
+    const double h = PowerScale(n);
     ForwardFftOfReal(samples, fftReal, fftImag, n);
     const int size = n / 2 + 1;
     for (int k = 0; k < size; ++k)
@@ -88,8 +114,8 @@ void AverageLevels(double* spectrum, int n, int averagingMode) {
             break;
         }
         case 2: {
-            if (averageCount > kRingSlots) averageCount = 1;
-            const int slot = averageCount - 1;
+            const int slot = NextRingSlot();
+            runningSize = 0;
             std::memcpy(levelHistory[slot], levels, sizeof(double) * size);
             slotFilled[slot] = true;
             // Slots not written since the last clear hold no measurement; the mean
@@ -111,6 +137,37 @@ void AverageLevels(double* spectrum, int n, int averagingMode) {
             std::memcpy(spectrum, powerSpectrum, sizeof(double) * size);
             break;
     }
+    Finish(spectrum, size);
+}
+
+void AverageLevelsRunning(double* spectrum, int n, int averagingMode) {
+    if (averagingMode != 2) return AverageLevels(spectrum, n, averagingMode);
+    const int size = n / 2 + 1;
+    ++averageCount;
+    const int slot = NextRingSlot();
+    double* row = levelHistory[slot];
+    // Summed afresh once a turn of the ring, so rounding cannot build up.
+    if (runningSize != size || slot == 0) {
+        std::memcpy(row, levels, sizeof(double) * size);
+        slotFilled[slot] = true;
+        std::memset(runningSum, 0, sizeof(double) * size);
+        for (int s = 0; s < kRingSlots; ++s) {
+            if (!slotFilled[s]) continue;
+            for (int i = 0; i < size; ++i) runningSum[i] += levelHistory[s][i];
+        }
+        runningSize = size;
+    } else if (slotFilled[slot]) {
+        for (int i = 0; i < size; ++i) {
+            runningSum[i] += levels[i] - row[i];
+            row[i] = levels[i];
+        }
+    } else {
+        for (int i = 0; i < size; ++i) runningSum[i] += levels[i];
+        std::memcpy(row, levels, sizeof(double) * size);
+        slotFilled[slot] = true;
+    }
+    const double scale = 1.0 / FilledSlots();
+    for (int i = 0; i < size; ++i) spectrum[i] = scale * runningSum[i];
     Finish(spectrum, size);
 }
 
