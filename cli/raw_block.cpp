@@ -7,11 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <sstream>
 
 #include "cli/args.h"
+#include "measurement/header_fields.h"
 #include "measurement/state.h"
 
 namespace {
@@ -23,50 +23,32 @@ const char* AveragingName(int mode) {
     return mode == 0 ? "off" : mode == 1 ? "on" : "10";
 }
 
-bool ParseInt(const std::string& text, long long* value) {
-    if (text.empty()) return false;
-    const char* end = text.data() + text.size();
-    const auto r = std::from_chars(text.data(), end, *value);
-    return r.ec == std::errc() && r.ptr == end;
-}
-
 // One header line, "pelkor-raw 1 key=value ...", into block; *bytes gets the count.
 bool ParseHeader(const std::string& line, RawBlock* block, long long* bytes, std::string* why) {
-    std::istringstream words(line);
-    std::string magic, version, word;
-    words >> magic >> version;
-    if (magic != kMagic) return (*why = "not a saved block header", false);
-    if (version != "1") return (*why = "unknown format version '" + version + "'", false);
-    std::map<std::string, std::string> fields;
-    while (words >> word) {
-        const auto eq = word.find('=');
-        if (eq == std::string::npos || eq == 0) return (*why = "bad field '" + word + "'", false);
-        if (!fields.emplace(word.substr(0, eq), word.substr(eq + 1)).second) {
-            return (*why = "field '" + word.substr(0, eq) + "' given twice", false);
-        }
+    HeaderFields fields;
+    if (!fields.Read(line, "not a saved block header",
+                     {"rate", "samples", "channel", "bits", "window", "average", "bytes"}, why)) {
+        return false;
     }
-    for (const char* key : {"rate", "samples", "channel", "bits", "window", "average", "bytes"}) {
-        if (!fields.count(key)) return (*why = std::string("field '") + key + "' missing", false);
-    }
-    if (fields.size() != 7) return (*why = "unknown field in the header", false);
     long long n = 0;
     block->rateIndex = -1;
     for (int k = 0; k < kSampleRateCount; ++k) {
-        if (ParseInt(fields["rate"], &n) && n == SampleRateTable[k].rate) block->rateIndex = k;
+        if (ParseHeaderInt(fields["rate"], &n) && n == SampleRateTable[k].rate)
+            block->rateIndex = k;
     }
     if (block->rateIndex < 0) {
         return (*why = "rate '" + fields["rate"] + "' is not one of " + AllowedRates(), false);
     }
     block->countIndex = -1;
     for (int k = 0; k < kSampleCountCount; ++k) {
-        if (ParseInt(fields["samples"], &n) && n == SampleCountTable[k].count)
+        if (ParseHeaderInt(fields["samples"], &n) && n == SampleCountTable[k].count)
             block->countIndex = k;
     }
     if (block->countIndex < 0) {
         return (*why = "samples '" + fields["samples"] + "' is not one of " + AllowedCounts(),
                 false);
     }
-    if (!ParseInt(fields["channel"], &n) || n < kMinChannel || n > kMaxChannel) {
+    if (!ParseHeaderInt(fields["channel"], &n) || n < kMinChannel || n > kMaxChannel) {
         return (*why = "channel '" + fields["channel"] + "' is not 0..6", false);
     }
     block->channel = static_cast<int>(n);
@@ -85,7 +67,7 @@ bool ParseHeader(const std::string& line, RawBlock* block, long long* bytes, std
     block->averagingMode = average == "off" ? 0 : average == "on" ? 1 : 2;
     const long long expected =
         static_cast<long long>(block->resolution + 1) * SampleCountTable[block->countIndex].count;
-    if (!ParseInt(fields["bytes"], bytes) || *bytes != expected) {
+    if (!ParseHeaderInt(fields["bytes"], bytes) || *bytes != expected) {
         return (*why = "bytes '" + fields["bytes"] + "' does not match " + bits + "-bit x " +
                        fields["samples"] + " samples (" + std::to_string(expected) + ")",
                 false);

@@ -1,23 +1,15 @@
 // The header of a recorded stream.
 #include "measurement/stream_file.h"
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <map>
-#include <sstream>
+
+#include "measurement/header_fields.h"
 
 namespace {
 
 constexpr const char* kMagic = "pelkor-raw";
-
-bool ParseInt(const std::string& text, long long* value) {
-    if (text.empty()) return false;
-    const char* end = text.data() + text.size();
-    const auto r = std::from_chars(text.data(), end, *value);
-    return r.ec == std::errc() && r.ptr == end;
-}
 
 const char* AveragingName(int mode) {
     return mode == 0 ? "off" : mode == 1 ? "on" : "10";
@@ -74,46 +66,33 @@ bool IsStreamHeader(const std::string& data) {
 }
 
 bool ParseStreamHeader(const std::string& line, StreamFileHeader* h, std::string* why) {
-    std::istringstream words(line);
-    std::string magic, version, word;
-    words >> magic >> version;
-    if (magic != kMagic) return (*why = "not a recorded stream", false);
-    if (version != "1") return (*why = "unknown format version '" + version + "'", false);
-    std::map<std::string, std::string> fields;
-    while (words >> word) {
-        const auto eq = word.find('=');
-        if (eq == std::string::npos || eq == 0) return (*why = "bad field '" + word + "'", false);
-        if (!fields.emplace(word.substr(0, eq), word.substr(eq + 1)).second) {
-            return (*why = "field '" + word.substr(0, eq) + "' given twice", false);
-        }
+    HeaderFields fields;
+    if (!fields.Read(line, "not a recorded stream",
+                     {"stream", "rate", "samples", "channel", "bits", "window", "average",
+                      "overlap", "start", "complete", "end", "bytes"},
+                     why)) {
+        return false;
     }
-    static const char* const kKeys[] = {"stream", "rate",     "samples", "channel",
-                                        "bits",   "window",   "average", "overlap",
-                                        "start",  "complete", "end",     "bytes"};
-    for (const char* key : kKeys) {
-        if (!fields.count(key)) return (*why = std::string("field '") + key + "' missing", false);
-    }
-    if (fields.size() != std::size(kKeys)) return (*why = "unknown field in the header", false);
     if (fields["stream"] != "1") return (*why = "not a recorded stream", false);
     StreamFileHeader out;
     StreamFormat& f = out.format;
     long long v = 0;
     f.rateSelection = -1;
     for (int k = 0; k < kSampleRateCount; ++k) {
-        if (ParseInt(fields["rate"], &v) && v == SampleRateTable[k].rate) f.rateSelection = k;
+        if (ParseHeaderInt(fields["rate"], &v) && v == SampleRateTable[k].rate) f.rateSelection = k;
     }
     if (f.rateSelection < 0) {
         return (*why = "rate '" + fields["rate"] + "' is not a sample rate of the instrument",
                 false);
     }
     f.sampleRate = SampleRateTable[f.rateSelection].rate;
-    if (!ParseInt(fields["samples"], &v) || StreamHop(static_cast<int>(v), 0) == 0 ||
+    if (!ParseHeaderInt(fields["samples"], &v) || StreamHop(static_cast<int>(v), 0) == 0 ||
         v > kMaxSamples) {
         return (*why = "samples '" + fields["samples"] + "' is not a block size (128..8192)",
                 false);
     }
     f.sampleCount = static_cast<int>(v);
-    if (!ParseInt(fields["channel"], &v) || v < kMinChannel || v > kMaxChannel) {
+    if (!ParseHeaderInt(fields["channel"], &v) || v < kMinChannel || v > kMaxChannel) {
         return (*why = "channel '" + fields["channel"] + "' is not 0..6", false);
     }
     f.channel = static_cast<int>(v);
@@ -130,7 +109,7 @@ bool ParseStreamHeader(const std::string& line, StreamFileHeader* h, std::string
         return (*why = "average '" + average + "' is not off, on or 10", false);
     }
     out.averagingMode = average == "off" ? 0 : average == "on" ? 1 : 2;
-    if (!ParseInt(fields["overlap"], &v) || !StreamOverlapValid(static_cast<int>(v))) {
+    if (!ParseHeaderInt(fields["overlap"], &v) || !StreamOverlapValid(static_cast<int>(v))) {
         return (*why = "overlap '" + fields["overlap"] + "' is not 0, 50 or 75", false);
     }
     f.overlap = static_cast<int>(v);
@@ -145,7 +124,7 @@ bool ParseStreamHeader(const std::string& line, StreamFileHeader* h, std::string
     bool known = false;
     for (const char* name : kEndNames) known = known || out.end == name;
     if (!known) return (*why = "end '" + out.end + "' is not a way a stream ends", false);
-    if (!ParseInt(fields["bytes"], &out.bytes) || out.bytes < 0 ||
+    if (!ParseHeaderInt(fields["bytes"], &out.bytes) || out.bytes < 0 ||
         out.bytes % (f.resolution + 1) != 0) {
         return (*why = "bytes '" + fields["bytes"] + "' is not a count of whole " + bits +
                        "-bit samples",
