@@ -83,11 +83,24 @@ void TestEndToEndDrain::Open(instrument::Fault fault) {
 }
 
 void TestEndToEndDrain::chatteringLineFailsTheConnectionAndSaysWhy() {
-    Open(instrument::Fault::Chatter);
-    auto* status = dialog_->findChild<QLineEdit*>(ControlName(IDC_PORT_STATUS));
-    QCOMPARE(status->text(), QStringLiteral("COM3:Error"));
-    QCOMPARE(state_->connected, 0);
-    const QString tip = status->toolTip();
+    // A loaded machine can stall the stand-in's chatter for longer than the
+    // drain's quiet time; the connection then fails later, at the handshake,
+    // without the reason. Such an attempt is made again, at most three in all.
+    QLineEdit* status = nullptr;
+    QString tip;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        if (attempt > 1) {
+            cleanup();
+            init();
+        }
+        Open(instrument::Fault::Chatter);
+        status = dialog_->findChild<QLineEdit*>(ControlName(IDC_PORT_STATUS));
+        QCOMPARE(status->text(), QStringLiteral("COM3:Error"));
+        QCOMPARE(state_->connected, 0);
+        tip = status->toolTip();
+        if (tip.contains(QString::fromLatin1(kKeepsSendingText))) break;
+        qWarning("attempt %d failed without the reason: %s", attempt, qPrintable(tip));
+    }
     QVERIFY2(tip.contains(QString::fromStdString(host_->SlavePath())), qPrintable(tip));
     QVERIFY2(tip.contains(QString::fromLatin1(kKeepsSendingText)), qPrintable(tip));
 }
