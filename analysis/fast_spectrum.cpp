@@ -8,12 +8,7 @@
 #include "analysis/fft.h"
 #include "analysis/real_fft.h"
 #include "analysis/spectrum_levels.h"
-
-#ifdef PELKOR_HAVE_TARGET_CLONES
-#define PELKOR_WIDE_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define PELKOR_WIDE_VECTORS
-#endif
+#include "analysis/wide_vectors.h"
 
 namespace {
 

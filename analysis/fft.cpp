@@ -1,20 +1,11 @@
 #include "analysis/fft.h"
 
-#include "analysis/butterflies.h"
-
 #include <cmath>
 #include <utility>
 
+#include "analysis/butterflies.h"
+#include "analysis/wide_vectors.h"
 #include "measurement/state.h"
-
-// Where the toolchain can pick a function version by CPU at load time, the
-// butterflies also come in an AVX2 build. There is no contraction into fused
-// multiply-adds (see CMakeLists.txt), so both give the same bits.
-#ifdef PELKOR_HAVE_TARGET_CLONES
-#define PELKOR_WIDE_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define PELKOR_WIDE_VECTORS
-#endif
 
 namespace {
 

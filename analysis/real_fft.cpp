@@ -3,13 +3,8 @@
 #include <cmath>
 
 #include "analysis/butterflies.h"
+#include "analysis/wide_vectors.h"
 #include "measurement/state.h"
-
-#ifdef PELKOR_HAVE_TARGET_CLONES
-#define PELKOR_WIDE_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define PELKOR_WIDE_VECTORS
-#endif
 
 namespace {
 
